@@ -1,0 +1,32 @@
+#pragma once
+
+#include "tcpsocket.h"
+
+#include <QTcpSocket>
+
+#include <optional>
+
+namespace morven {
+
+class QtTcpSocket final : public TcpSocket
+{
+    Q_OBJECT
+public:
+    explicit QtTcpSocket(QObject *parent = nullptr);
+
+    void close() override;
+    bool connectTo(const QString &host, const QString &port) override;
+    bool isConnected() const override;
+    bool send(const QByteArray &bytes) override;
+    qint64 bytesReceived() const override;
+    QByteArray getData(qint64 maxBytes) override;
+
+private:
+    QTcpSocket socket_;
+    bool established_ = false;
+};
+
+// The remote port as typed: a whole number from 1 to 65535, blanks around it allowed.
+std::optional<quint16> parseTcpPort(const QString &text);
+
+} // namespace morven
