@@ -18,6 +18,8 @@ public:
     int interval() const { return interval_; }
     // True while a tick is due: enabled with an interval above 0.
     bool isRunning() const { return timer_.isActive(); }
+    // Milliseconds until the next tick, -1 when none is due.
+    int remainingTime() const { return timer_.remainingTime(); }
 
     void setEnabled(bool enabled);
     void setInterval(int milliseconds);

@@ -115,7 +115,9 @@ void FrmMain::buildControls()
                              "57600", "115200", "128000"})
         Combo2->addItem(QLatin1String(rate));
     Combo2->setCurrentText(QStringLiteral("9600"));
+    // An editable combo box reads out its text as its name; its edit field carries the label.
     Combo2->setAccessibleName(Label2->text());
+    Combo2->lineEdit()->setAccessibleName(Label2->text());
     Label2->setBuddy(Combo2);
     Command11 = button(Frame4, "Command11", "Close port", 264, 120, 81, 20);
 

@@ -169,9 +169,9 @@ void QtSerialPort::onError(QSerialPort::SerialPortError error)
 {
     if (error == QSerialPort::NoError)
         return;
-    // The device went away (adapter unplugged, far end of a terminal closed): close once,
-    // quietly, instead of letting the port report the same failure over and over.
-    if (error == QSerialPort::ResourceError)
+    // The device went away (adapter unplugged, far end of a terminal closed): reads then fail
+    // on every turn of the event loop. Close once, quietly, instead.
+    if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError)
         close();
     else
         port_.clearError();

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "frmmain.h"
+#include "formtimer.h"
+#include "lamp.h"
+#include "loopbacksocket.h"
+#include "pty.h"
+#include "qtserialport.h"
+#include "scripteddialogs.h"
+
+#include <QAbstractButton>
+#include <QLineEdit>
+#include <QTest>
+
+#include <memory>
+
+namespace morven::test {
+
+// A window wired to a pseudo-terminal (as port 1), a loopback-only socket and scripted
+// dialogs. Port numbers other than 1 name devices that do not exist.
+struct WindowFixture
+{
+    WindowFixture()
+    {
+        const QString device = pty.slavePath();
+        auto comm = std::make_unique<QtSerialPort>([this, device](int n) {
+            requestedPorts << n;
+            return n == 1 ? device : QStringLiteral("/nonexistent/ttyMORVEN%1").arg(n);
+        });
+        serial = comm.get();
+        auto sock = std::make_unique<LoopbackOnlySocket>();
+        socket = sock.get();
+        auto scripted = std::make_unique<ScriptedDialogs>();
+        dialogs = scripted.get();
+        window = std::make_unique<FrmMain>(std::move(comm), std::move(sock), std::move(scripted));
+    }
+
+    template<class T = QWidget>
+    T *control(const char *name) const
+    {
+        T *w = window->findChild<T *>(QLatin1String(name));
+        if (!w)
+            qFatal("no control %s", name);
+        return w;
+    }
+    FormTimer *timer(const char *name) const { return control<FormTimer>(name); }
+    QRgb lamp() const { return control<Lamp>("Shape11")->fillColor(); }
+    void click(const char *name) const { control<QAbstractButton>(name)->click(); }
+
+    // The TCP fields point at a loopback listener before anything connects.
+    void aimAt(quint16 port) const
+    {
+        control<QLineEdit>("IP_Addr")->setText(QStringLiteral("127.0.0.1"));
+        control<QLineEdit>("IP_Port")->setText(QString::number(port));
+    }
+
+    // The names of the link controls that are enabled, in inventory order.
+    QStringList enabledLinkControls() const
+    {
+        QStringList on;
+        for (const char *name : {"COM_PORT", "Combo2", "Command12", "Command11", "IP_Addr", "IP_Port", "Command32",
+                                 "Command33"})
+            if (control(name)->isEnabled())
+                on << QLatin1String(name);
+        return on;
+    }
+
+    Pty pty;
+    QList<int> requestedPorts;
+    QtSerialPort *serial = nullptr;
+    LoopbackOnlySocket *socket = nullptr;
+    ScriptedDialogs *dialogs = nullptr;
+    std::unique_ptr<FrmMain> window;
+};
+
+} // namespace morven::test
