@@ -29,8 +29,7 @@ const char *const Caption = "MORVEN UPDATE TOOL V1.16";
 constexpr int ClientWidth = 797 + 16;
 constexpr int ClientHeight = 804 + 16;
 
-template<class W>
-W *place(W *widget, const char *name, int x, int y, int w, int h)
+template <class W> W *place(W *widget, const char *name, int x, int y, int w, int h)
 {
     widget->setObjectName(QLatin1String(name));
     widget->setGeometry(x, y, w, h);
@@ -58,8 +57,8 @@ QLineEdit *textBox(QWidget *parent, const char *name, const char *text, QLabel *
 
 } // namespace
 
-FrmMain::FrmMain(std::unique_ptr<SerialPort> comm, std::unique_ptr<TcpSocket> socket,
-                 std::unique_ptr<Dialogs> dialogs, QWidget *parent)
+FrmMain::FrmMain(std::unique_ptr<SerialPort> comm, std::unique_ptr<TcpSocket> socket, std::unique_ptr<Dialogs> dialogs,
+    QWidget *parent)
     : QMainWindow(parent)
     , MSComm1(std::move(comm))
     , Winsock1(std::move(socket))
@@ -111,8 +110,8 @@ void FrmMain::buildControls()
     Combo2 = place(new QComboBox(Frame4), "Combo2", 176, 120, 73, 20);
     Combo2->setEditable(true);
     Combo2->setInsertPolicy(QComboBox::NoInsert);
-    for (const char *rate : {"300", "600", "1200", "2400", "4800", "9600", "14400", "19200", "38400", "56000",
-                             "57600", "115200", "128000"})
+    for (const char *rate :
+        {"300", "600", "1200", "2400", "4800", "9600", "14400", "19200", "38400", "56000", "57600", "115200", "128000"})
         Combo2->addItem(QLatin1String(rate));
     Combo2->setCurrentText(QStringLiteral("9600"));
     // An editable combo box reads out its text as its name; its edit field carries the label.
@@ -144,7 +143,10 @@ void FrmMain::buildControls()
     Command9 = button(client, "Command9", "Verify crc", 704, 352, 73, 25);
     List1 = place(new QListView(client), "List1", 16, 392, 381, 412);
     List2 = place(new QListView(client), "List2", 416, 392, 381, 412);
+    List1->setModel(&List1Items);
+    List2->setModel(&List2Items);
     for (QListView *list : {List1, List2}) {
+        // Uniform rows keep a list of a million lines as quick as a short one.
         list->setUniformItemSizes(true);
         list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     }
@@ -171,8 +173,14 @@ void FrmMain::buildControls()
 
 void FrmMain::connectHandlers()
 {
-    connect(Option1, &QRadioButton::toggled, this, [this](bool on) { if (on) Option1_Click(); });
-    connect(Option2, &QRadioButton::toggled, this, [this](bool on) { if (on) Option2_Click(); });
+    connect(Option1, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            Option1_Click();
+    });
+    connect(Option2, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            Option2_Click();
+    });
     connect(Command12, &QPushButton::clicked, this, &FrmMain::Command12_Click);
     connect(Command11, &QPushButton::clicked, this, &FrmMain::Command11_Click);
     connect(Command32, &QPushButton::clicked, this, &FrmMain::Command32_Click);
@@ -180,6 +188,16 @@ void FrmMain::connectHandlers()
     connect(Winsock1.get(), &TcpSocket::connected, this, &FrmMain::Winsock1_Connect);
     connect(Winsock1.get(), &TcpSocket::closed, this, &FrmMain::Winsock1_Close);
     connect(Timer6, &FormTimer::tick, this, &FrmMain::Timer6_Timer);
+
+    connect(Command10, &QPushButton::clicked, this, &FrmMain::Command10_Click);
+    connect(Command54, &QPushButton::clicked, this, &FrmMain::Command54_Click);
+    connect(Command55, &QPushButton::clicked, this, &FrmMain::Command55_Click);
+    connect(Command3, &QPushButton::clicked, this, &FrmMain::Command3_Click);
+    connect(Command7, &QPushButton::clicked, this, &FrmMain::Command7_Click);
+    connect(Command6, &QPushButton::clicked, this, &FrmMain::Command6_Click);
+    connect(Command2, &QPushButton::clicked, this, &FrmMain::Command2_Click);
+    connect(Command14, &QPushButton::clicked, this, &FrmMain::Command14_Click);
+    connect(Command16, &QPushButton::clicked, this, &FrmMain::Command16_Click);
 }
 
 // --- Start-up and link selection ------------------------------------------------------
@@ -198,7 +216,7 @@ void FrmMain::Option1_Click()
 {
     Command11_Click();
     for (QWidget *w : {static_cast<QWidget *>(COM_PORT), static_cast<QWidget *>(Combo2),
-                       static_cast<QWidget *>(Command12), static_cast<QWidget *>(Command11)})
+             static_cast<QWidget *>(Command12), static_cast<QWidget *>(Command11)})
         w->setEnabled(false);
     IP_Addr->setEnabled(true);
     IP_Port->setEnabled(true);
@@ -214,7 +232,7 @@ void FrmMain::Option2_Click()
     Command12->setEnabled(true);
     Command11->setEnabled(false);
     for (QWidget *w : {static_cast<QWidget *>(IP_Addr), static_cast<QWidget *>(IP_Port),
-                       static_cast<QWidget *>(Command32), static_cast<QWidget *>(Command33)})
+             static_cast<QWidget *>(Command32), static_cast<QWidget *>(Command33)})
         w->setEnabled(false);
     Shape11->setFillColor(LampGrey);
 }

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "conversion.h"
 #include "dialogs.h"
+#include "linelistmodel.h"
+#include "workspace.h"
 
 #include <QMainWindow>
 
@@ -35,7 +38,7 @@ public:
 
     // Takes the two links; without dialogs it asks with real message boxes and file dialogs.
     FrmMain(std::unique_ptr<SerialPort> comm, std::unique_ptr<TcpSocket> socket,
-            std::unique_ptr<Dialogs> dialogs = nullptr, QWidget *parent = nullptr);
+        std::unique_ptr<Dialogs> dialogs = nullptr, QWidget *parent = nullptr);
     ~FrmMain() override;
 
     // Start-up and link selection.
@@ -54,9 +57,32 @@ public:
     void Winsock1_Close();
     void Timer6_Timer();
 
+    // Firmware file and list files.
+    void Command10_Click();
+    void Command54_Click();
+    void Command55_Click();
+    void Command3_Click();
+    void Command7_Click();
+    void Command6_Click();
+
+    // Record conversions.
+    void Command2_Click();
+    void Command14_Click();
+    void Command16_Click();
+
+    const LineListModel &list1Items() const { return List1Items; }
+    const LineListModel &list2Items() const { return List2Items; }
+
 private:
     void buildControls();
     void connectHandlers();
+    void saveList(const LineListModel &list, const QString &filter);
+    void convertRecordList(Format format);
+
+    // The buffers the record routines share.
+    Workspace ws;
+    LineListModel List1Items;
+    LineListModel List2Items;
 
     std::unique_ptr<SerialPort> MSComm1;
     std::unique_ptr<TcpSocket> Winsock1;

@@ -6,8 +6,7 @@ namespace morven {
 
 Lamp::Lamp(QWidget *parent)
     : QWidget(parent)
-{
-}
+{ }
 
 void Lamp::setFillColor(QRgb rgb)
 {

@@ -26,8 +26,7 @@ QStringList nameFiltersFromBarList(const QString &filter)
 QtDialogs::QtDialogs(QWidget *parent, QString appTitle)
     : parent_(parent)
     , appTitle_(std::move(appTitle))
-{
-}
+{ }
 
 void QtDialogs::message(const QString &text)
 {

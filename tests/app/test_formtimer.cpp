@@ -81,7 +81,10 @@ private slots:
     {
         FormTimer t(QStringLiteral("t"), true, 10);
         int ticks = 0;
-        connect(&t, &FormTimer::tick, &t, [&] { ++ticks; t.setEnabled(false); });
+        connect(&t, &FormTimer::tick, &t, [&] {
+            ++ticks;
+            t.setEnabled(false);
+        });
         QTRY_COMPARE_WITH_TIMEOUT(ticks, 1, 5000);
         QTest::qWait(100);
         QCOMPARE(ticks, 1);

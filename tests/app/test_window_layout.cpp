@@ -41,9 +41,11 @@ private slots:
         QTest::addColumn<QString>("caption");
         QTest::addColumn<QRect>("place");
         QTest::addColumn<bool>("inFrame");
-        auto row = [](const char *name, const char *kind, const char *caption, int x, int y, int w, int h, bool inFrame) {
-            QTest::newRow(name) << QString::fromLatin1(kind) << QString::fromLatin1(caption) << QRect(x, y, w, h) << inFrame;
-        };
+        auto row
+            = [](const char *name, const char *kind, const char *caption, int x, int y, int w, int h, bool inFrame) {
+                  QTest::newRow(name) << QString::fromLatin1(kind) << QString::fromLatin1(caption) << QRect(x, y, w, h)
+                                      << inFrame;
+              };
         row("Frame4", "QGroupBox", "Connect driver configuration", 26, 14, 379, 154, false);
         row("Option1", "QRadioButton", "NET LINK", 24, 24, 81, 17, true);
         row("Label9", "QLabel", "IP address:", 112, 27, 66, 12, true);
@@ -123,8 +125,9 @@ private slots:
         QStringList rates;
         for (int i = 0; i < combo->count(); ++i)
             rates << combo->itemText(i);
-        QCOMPARE(rates, (QStringList{"300", "600", "1200", "2400", "4800", "9600", "14400", "19200", "38400", "56000",
-                                     "57600", "115200", "128000"}));
+        QCOMPARE(rates,
+            (QStringList{"300", "600", "1200", "2400", "4800", "9600", "14400", "19200", "38400", "56000", "57600",
+                "115200", "128000"}));
         QVERIFY(combo->isEditable());
     }
 

@@ -35,8 +35,7 @@ struct WindowFixture
         window = std::make_unique<FrmMain>(std::move(comm), std::move(sock), std::move(scripted));
     }
 
-    template<class T = QWidget>
-    T *control(const char *name) const
+    template <class T = QWidget> T *control(const char *name) const
     {
         T *w = window->findChild<T *>(QLatin1String(name));
         if (!w)
@@ -58,8 +57,8 @@ struct WindowFixture
     QStringList enabledLinkControls() const
     {
         QStringList on;
-        for (const char *name : {"COM_PORT", "Combo2", "Command12", "Command11", "IP_Addr", "IP_Port", "Command32",
-                                 "Command33"})
+        for (const char *name :
+            {"COM_PORT", "Combo2", "Command12", "Command11", "IP_Addr", "IP_Port", "Command32", "Command33"})
             if (control(name)->isEnabled())
                 on << QLatin1String(name);
         return on;

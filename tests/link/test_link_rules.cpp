@@ -141,7 +141,8 @@ private slots:
         QTest::addColumn<int>("number");
         QTest::addColumn<QStringList>("present");
         QTest::addColumn<QString>("device");
-        QTest::newRow("usb adapter first") << 1 << QStringList{"/dev/ttyUSB0", "/dev/ttyACM0", "/dev/ttyS0"} << "/dev/ttyUSB0";
+        QTest::newRow("usb adapter first")
+            << 1 << QStringList{"/dev/ttyUSB0", "/dev/ttyACM0", "/dev/ttyS0"} << "/dev/ttyUSB0";
         QTest::newRow("then acm") << 2 << QStringList{"/dev/ttyUSB0", "/dev/ttyACM1", "/dev/ttyS1"} << "/dev/ttyACM1";
         QTest::newRow("then built-in") << 3 << QStringList{"/dev/ttyS2"} << "/dev/ttyS2";
         QTest::newRow("nothing there") << 4 << QStringList{} << "/dev/ttyS3";

@@ -30,9 +30,8 @@ private slots:
         pty = std::make_unique<test::Pty>();
         QVERIFY(pty->isValid());
         const QString device = pty->slavePath();
-        port = std::make_unique<QtSerialPort>([device](int n) {
-            return n == 1 ? device : QStringLiteral("/nonexistent/tty%1").arg(n);
-        });
+        port = std::make_unique<QtSerialPort>(
+            [device](int n) { return n == 1 ? device : QStringLiteral("/nonexistent/tty%1").arg(n); });
     }
     void cleanup()
     {

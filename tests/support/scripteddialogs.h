@@ -50,8 +50,7 @@ public:
     std::vector<Shown> shown;
 
 private:
-    template<class T>
-    static T take(std::deque<T> &queue, T fallback)
+    template <class T> static T take(std::deque<T> &queue, T fallback)
     {
         if (queue.empty())
             return fallback;

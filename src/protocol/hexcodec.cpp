@@ -1,0 +1,81 @@
+#include "hexcodec.h"
+
+#include <cstddef>
+
+namespace morven {
+
+namespace {
+
+// Digit value by character code; anything that is not a hex digit keeps its own code, which
+// is how a stray character ends up as a pair value above 255.
+constexpr unsigned digitValue(unsigned char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - 48u;
+    if (c >= 'A' && c <= 'F')
+        return c - 55u;
+    if (c >= 'a' && c <= 'f')
+        return c - 87u;
+    return c;
+}
+
+// Half the length, rounded half to even: an odd length m + 0.5 goes to whichever of m and
+// m + 1 is even.
+constexpr std::size_t pairCount(std::size_t length)
+{
+    const std::size_t m = length / 2;
+    if (length % 2 == 0 || m % 2 == 0)
+        return m;
+    return m + 1;
+}
+
+ParseReport parse(Workspace &ws)
+{
+    ParseReport report;
+    const std::string &s = ws.LineStr;
+    if (s.empty() || s[0] != ':')
+        return report;
+
+    std::size_t p = pairCount(s.size());
+    if (p > 128)
+        p = 128;
+    // Pair i sits at positions 2i-1 and 2i; the rounding keeps 2i below the length.
+    for (std::size_t i = 1; i < p; ++i) {
+        const auto hi = static_cast<unsigned char>(s[2 * i - 1]);
+        const auto lo = static_cast<unsigned char>(s[2 * i]);
+        const unsigned value = digitValue(hi) * 16u + digitValue(lo);
+        ws.HexData[i - 1] = static_cast<std::uint8_t>(value & 0xFFu);
+        if (report.firstBadPair < 0 && !(isHexDigit(hi) && isHexDigit(lo)))
+            report.firstBadPair = static_cast<int>(i - 1);
+    }
+    report.converted = p > 0 ? static_cast<int>(p - 1) : 0;
+    return report;
+}
+
+} // namespace
+
+ParseReport StrtoData(Workspace &ws)
+{
+    return parse(ws);
+}
+
+ParseReport RectoData(Workspace &ws)
+{
+    return parse(ws);
+}
+
+bool DatatoStr(Workspace &ws)
+{
+    const std::size_t n = ws.HexData[0];
+    if (n > 124)
+        return false;
+    const std::size_t count = n + 5;
+    ws.OutStr.resize(1 + 2 * count);
+    char *out = ws.OutStr.data();
+    *out++ = ':';
+    for (std::size_t i = 0; i < count; ++i)
+        out = writeHexByte(out, ws.HexData[i]);
+    return true;
+}
+
+} // namespace morven
