@@ -43,19 +43,21 @@ void LineListModel::append(std::string_view line)
     endInsertRows();
 }
 
-void LineListModel::appendFileBytes(std::string &&bytes)
+bool LineListModel::appendFileBytes(std::string &&bytes)
 {
+    if (!lines_.canAppend(bytes.size()))
+        return false;
     if (lines_.empty()) {
         // The common case: the buffer becomes the list without a second copy.
         beginResetModel();
         lines_.appendFileBytes(std::move(bytes));
         endResetModel();
-        return;
+        return true;
     }
     LineStore added;
     added.appendFileBytes(std::move(bytes));
     if (added.empty())
-        return;
+        return true;
     const int first = rowCount();
     beginInsertRows(
         QModelIndex(), first, first + static_cast<int>(std::min<std::size_t>(added.size(), INT_MAX - first)) - 1);
@@ -63,6 +65,7 @@ void LineListModel::appendFileBytes(std::string &&bytes)
     for (std::size_t i = 0; i < added.size(); ++i)
         lines_.append(added.at(i));
     endInsertRows();
+    return true;
 }
 
 } // namespace morven

@@ -24,7 +24,8 @@ public:
     void setLines(LineStore &&lines);
     void append(std::string_view line);
     // Adds the lines of a text file's bytes at the end (line ends as LineStore reads them).
-    void appendFileBytes(std::string &&bytes);
+    // False, with nothing added, when the list cannot hold that much text.
+    bool appendFileBytes(std::string &&bytes);
 
 private:
     LineStore lines_;

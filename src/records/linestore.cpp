@@ -1,14 +1,13 @@
 #include "linestore.h"
 
 #include <cstring>
-#include <limits>
 #include <stdexcept>
 
 namespace morven {
 
 namespace {
 
-constexpr std::size_t kMaxBlob = std::numeric_limits<std::uint32_t>::max();
+constexpr std::size_t kMaxBlob = LineStore::MaxBytes;
 
 void checkBlobSize(std::size_t bytes)
 {

@@ -23,6 +23,11 @@ public:
     // Total bytes of all lines, terminators not counted.
     std::size_t byteSize() const noexcept { return blob_.size(); }
 
+    // The most text a store holds; appending beyond it throws.
+    static constexpr std::size_t MaxBytes = 0xFFFFFFFFu;
+    // Whether `bytes` more bytes of text still fit.
+    bool canAppend(std::size_t bytes) const noexcept { return bytes <= MaxBytes - blob_.size(); }
+
     // Line i (0-based); i must be below size().
     std::string_view at(std::size_t i) const noexcept
     {

@@ -1,6 +1,7 @@
 #include "listfiles.h"
 
 #include "linelistmodel.h"
+#include "linestore.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -15,6 +16,9 @@ FileBytes readFileBytes(const QString &path)
     if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly))
         return result;
     const qint64 size = file.size();
+    // A list holds at most this much text; a larger file counts as one that cannot be read.
+    if (size > qint64(LineStore::MaxBytes))
+        return result;
     if (size > 0)
         result.bytes.reserve(std::size_t(size));
     char chunk[1 << 16];
@@ -45,8 +49,7 @@ bool loadInto(const QString &path, LineListModel &list1, LineListModel &into)
     list1.clear();
     FileBytes file = readFileBytes(path);
     const bool complete = file.complete;
-    into.appendFileBytes(std::move(file.bytes));
-    return complete;
+    return into.appendFileBytes(std::move(file.bytes)) && complete;
 }
 } // namespace
 
