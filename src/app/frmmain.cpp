@@ -188,6 +188,21 @@ void FrmMain::connectHandlers()
     connect(Winsock1.get(), &TcpSocket::connected, this, &FrmMain::Winsock1_Connect);
     connect(Winsock1.get(), &TcpSocket::closed, this, &FrmMain::Winsock1_Close);
     connect(Timer6, &FormTimer::tick, this, &FrmMain::Timer6_Timer);
+    connect(MSComm1.get(), &SerialPort::commEvent, this, &FrmMain::MSComm1_OnComm);
+    connect(Timer1, &FormTimer::tick, this, &FrmMain::Timer1_Timer);
+    connect(Winsock1.get(), &TcpSocket::dataArrival, this, &FrmMain::Winsock1_DataArrival);
+    connect(Timer5, &FormTimer::tick, this, &FrmMain::Timer5_Timer);
+    connect(Timer2, &FormTimer::tick, this, &FrmMain::Timer2_Timer);
+    connect(Timer3, &FormTimer::tick, this, &FrmMain::Timer3_Timer);
+    connect(Timer4, &FormTimer::tick, this, &FrmMain::Timer4_Timer);
+
+    connect(Command13, &QPushButton::clicked, this, &FrmMain::Command13_Click);
+    connect(Command5, &QPushButton::clicked, this, &FrmMain::Command5_Click);
+    connect(Command15, &QPushButton::clicked, this, &FrmMain::Command15_Click);
+    connect(Command8, &QPushButton::clicked, this, &FrmMain::Command8_Click);
+    connect(Command9, &QPushButton::clicked, this, &FrmMain::Command9_Click);
+    connect(Command4, &QPushButton::clicked, this, &FrmMain::Command4_Click);
+    connect(Command1, &QPushButton::clicked, this, &FrmMain::Command1_Click);
 
     connect(Command10, &QPushButton::clicked, this, &FrmMain::Command10_Click);
     connect(Command54, &QPushButton::clicked, this, &FrmMain::Command54_Click);
@@ -198,111 +213,6 @@ void FrmMain::connectHandlers()
     connect(Command2, &QPushButton::clicked, this, &FrmMain::Command2_Click);
     connect(Command14, &QPushButton::clicked, this, &FrmMain::Command14_Click);
     connect(Command16, &QPushButton::clicked, this, &FrmMain::Command16_Click);
-}
-
-// --- Start-up and link selection ------------------------------------------------------
-
-void FrmMain::Form_Load()
-{
-    if (Option1->isChecked()) {
-        Option1_Click();
-        return;
-    }
-    if (Option2->isChecked())
-        Option2_Click();
-}
-
-void FrmMain::Option1_Click()
-{
-    Command11_Click();
-    for (QWidget *w : {static_cast<QWidget *>(COM_PORT), static_cast<QWidget *>(Combo2),
-             static_cast<QWidget *>(Command12), static_cast<QWidget *>(Command11)})
-        w->setEnabled(false);
-    IP_Addr->setEnabled(true);
-    IP_Port->setEnabled(true);
-    Command32->setEnabled(true);
-    Command33->setEnabled(false);
-}
-
-void FrmMain::Option2_Click()
-{
-    Command33_Click();
-    COM_PORT->setEnabled(true);
-    Combo2->setEnabled(true);
-    Command12->setEnabled(true);
-    Command11->setEnabled(false);
-    for (QWidget *w : {static_cast<QWidget *>(IP_Addr), static_cast<QWidget *>(IP_Port),
-             static_cast<QWidget *>(Command32), static_cast<QWidget *>(Command33)})
-        w->setEnabled(false);
-    Shape11->setFillColor(LampGrey);
-}
-
-// --- Serial link ----------------------------------------------------------------------
-
-void FrmMain::Command12_Click()
-{
-    QString settings = Combo2->currentText() + QLatin1String(",n,8,1");
-    MSComm1->close();
-    qint16 port = CommSetting::PortNumberFromText(COM_PORT->text());
-    // A port that does not open is no message: the controls show the open state all the same.
-    CommSetting::OpenComm(*MSComm1, port, settings);
-    COM_PORT->setEnabled(false);
-    Combo2->setEnabled(false);
-    Command12->setEnabled(false);
-    Command11->setEnabled(true);
-}
-
-void FrmMain::Command11_Click()
-{
-    MSComm1->close();
-    COM_PORT->setEnabled(true);
-    Combo2->setEnabled(true);
-    Command12->setEnabled(true);
-    Command11->setEnabled(false);
-}
-
-// --- Network link ---------------------------------------------------------------------
-
-void FrmMain::Command32_Click()
-{
-    if (Option1->isChecked()) {
-        Winsock1->close();
-        // A request refused outright leaves the link connecting, as a failed attempt does.
-        Winsock1->connectTo(IP_Addr->text(), IP_Port->text());
-    }
-    Command32->setEnabled(false);
-    Command33->setEnabled(true);
-    IP_Addr->setEnabled(false);
-    IP_Port->setEnabled(false);
-}
-
-void FrmMain::Command33_Click()
-{
-    Winsock1->close();
-    Command32->setEnabled(true);
-    Command33->setEnabled(false);
-    IP_Addr->setEnabled(true);
-    IP_Port->setEnabled(true);
-    Shape11->setFillColor(LampGrey);
-}
-
-void FrmMain::Winsock1_Connect()
-{
-    Shape11->setFillColor(LampGreen);
-    Timer6->setEnabled(true);
-}
-
-void FrmMain::Winsock1_Close()
-{
-    Shape11->setFillColor(LampGrey);
-}
-
-void FrmMain::Timer6_Timer()
-{
-    if (!Winsock1->isConnected()) {
-        Command33_Click();
-        Timer6->setEnabled(false);
-    }
 }
 
 } // namespace morven

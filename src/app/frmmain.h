@@ -2,12 +2,14 @@
 
 #include "conversion.h"
 #include "dialogs.h"
+#include "dispatcher.h"
 #include "linelistmodel.h"
 #include "workspace.h"
 
 #include <QMainWindow>
 
 #include <memory>
+#include <string_view>
 
 class QAction;
 class QComboBox;
@@ -57,6 +59,29 @@ public:
     void Winsock1_Close();
     void Timer6_Timer();
 
+    // Sending and receiving.
+    void SendComm(const QByteArray &SendStr);
+    void SendSTRComm(std::string_view SendStr);
+    void MSComm1_OnComm();
+    void Timer1_Timer();
+    void Winsock1_DataArrival(qint64 bytesTotal);
+    void Timer5_Timer();
+    void CommRec(const QByteArray &RecData, qint16 L);
+
+    // Bootloader commands and the link probe.
+    void Command13_Click();
+    void Command5_Click();
+    void Command15_Click();
+    void Command8_Click();
+    void Command9_Click();
+    void Timer4_Timer();
+
+    // The download engine.
+    void Command4_Click();
+    void Command1_Click();
+    void Timer2_Timer();
+    void Timer3_Timer();
+
     // Firmware file and list files.
     void Command10_Click();
     void Command54_Click();
@@ -72,15 +97,21 @@ public:
 
     const LineListModel &list1Items() const { return List1Items; }
     const LineListModel &list2Items() const { return List2Items; }
+    const EngineState &engineState() const { return engine; }
+    const ReplyState &replyState() const { return reply; }
 
 private:
     void buildControls();
     void connectHandlers();
     void saveList(const LineListModel &list, const QString &filter);
     void convertRecordList(Format format);
+    void sendAnnounce(char letter);
+    void engineStep();
 
-    // The buffers the record routines share.
+    // The buffers the record routines share, the latest reply and the download's position.
     Workspace ws;
+    ReplyState reply;
+    EngineState engine;
     LineListModel List1Items;
     LineListModel List2Items;
 

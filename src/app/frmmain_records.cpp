@@ -33,8 +33,8 @@ void FrmMain::Command10_Click()
 
 void FrmMain::Command54_Click()
 {
-    const QString path
-        = dialogs_->openFile(OpenTitle, QStringLiteral("HEX file(*.HEX)|*.HEX|txt file(*.txt)|*.txt|all file(*.*)|*.*||"));
+    const QString path = dialogs_->openFile(
+        OpenTitle, QStringLiteral("HEX file(*.HEX)|*.HEX|txt file(*.txt)|*.txt|all file(*.*)|*.*||"));
     if (path.isEmpty())
         return;
     if (!CommSetting::FileExists(path)) {
