@@ -3,9 +3,11 @@
 #include "frmmain.h"
 #include "formtimer.h"
 #include "lamp.h"
+#include "faketcpsocket.h"
 #include "loopbacksocket.h"
 #include "pty.h"
 #include "qtserialport.h"
+#include "recordingserialport.h"
 #include "scripteddialogs.h"
 
 #include <QAbstractButton>
@@ -16,25 +18,9 @@
 
 namespace morven::test {
 
-// A window wired to a pseudo-terminal (as port 1), a loopback-only socket and scripted
-// dialogs. Port numbers other than 1 name devices that do not exist.
-struct WindowFixture
+// What every window test does to the window: find its controls by name and press them.
+struct WindowDriver
 {
-    WindowFixture()
-    {
-        const QString device = pty.slavePath();
-        auto comm = std::make_unique<QtSerialPort>([this, device](int n) {
-            requestedPorts << n;
-            return n == 1 ? device : QStringLiteral("/nonexistent/ttyMORVEN%1").arg(n);
-        });
-        serial = comm.get();
-        auto sock = std::make_unique<LoopbackOnlySocket>();
-        socket = sock.get();
-        auto scripted = std::make_unique<ScriptedDialogs>();
-        dialogs = scripted.get();
-        window = std::make_unique<FrmMain>(std::move(comm), std::move(sock), std::move(scripted));
-    }
-
     template <class T = QWidget> T *control(const char *name) const
     {
         T *w = window->findChild<T *>(QLatin1String(name));
@@ -64,12 +50,55 @@ struct WindowFixture
         return on;
     }
 
+    ScriptedDialogs *dialogs = nullptr;
+    std::unique_ptr<FrmMain> window;
+};
+
+// A window whose links are fakes that the test drives by hand.
+struct FakeLinkWindow : WindowDriver
+{
+    FakeLinkWindow()
+    {
+        auto comm = std::make_unique<RecordingSerialPort>();
+        serial = comm.get();
+        auto sock = std::make_unique<FakeTcpSocket>();
+        socket = sock.get();
+        auto scripted = std::make_unique<ScriptedDialogs>();
+        dialogs = scripted.get();
+        window = std::make_unique<FrmMain>(std::move(comm), std::move(sock), std::move(scripted));
+    }
+    ~FakeLinkWindow() { window.reset(); }
+
+    RecordingSerialPort *serial = nullptr;
+    FakeTcpSocket *socket = nullptr;
+};
+
+// A window wired to a pseudo-terminal (as port 1), a loopback-only socket and scripted
+// dialogs. Port numbers other than 1 name devices that do not exist.
+struct WindowFixture : WindowDriver
+{
+    WindowFixture()
+    {
+        const QString device = pty.slavePath();
+        auto comm = std::make_unique<QtSerialPort>([this, device](int n) {
+            requestedPorts << n;
+            return n == 1 ? device : QStringLiteral("/nonexistent/ttyMORVEN%1").arg(n);
+        });
+        serial = comm.get();
+        auto sock = std::make_unique<LoopbackOnlySocket>();
+        socket = sock.get();
+        auto scripted = std::make_unique<ScriptedDialogs>();
+        dialogs = scripted.get();
+        window = std::make_unique<FrmMain>(std::move(comm), std::move(sock), std::move(scripted));
+    }
+
+    // The window goes before the terminal it holds open.
+    ~WindowFixture() { window.reset(); }
+
     Pty pty;
     QList<int> requestedPorts;
     QtSerialPort *serial = nullptr;
     LoopbackOnlySocket *socket = nullptr;
-    ScriptedDialogs *dialogs = nullptr;
-    std::unique_ptr<FrmMain> window;
 };
 
 } // namespace morven::test

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "tcpsocket.h"
+
+#include <QHostAddress>
+#include <QStringList>
+
+namespace morven::test {
+
+// A socket the test drives by hand: it connects when told, takes in what the test delivers
+// and keeps what the window sent. Like every test socket it refuses hosts that are not loopback.
+class FakeTcpSocket final : public TcpSocket
+{
+public:
+    void close() override
+    {
+        ++closes;
+        connected_ = false;
+        connecting = false;
+    }
+    bool connectTo(const QString &host, const QString &port) override
+    {
+        attempts << host + QLatin1Char(':') + port;
+        const QHostAddress address(host.trimmed());
+        if (address.isNull() || !address.isLoopback()) {
+            refused << host;
+            return false;
+        }
+        connecting = true;
+        return true;
+    }
+    bool isConnected() const override { return connected_; }
+    bool send(const QByteArray &bytes) override
+    {
+        if (!connected_)
+            return false;
+        sent += bytes;
+        return true;
+    }
+    qint64 bytesReceived() const override { return incoming.size(); }
+    QByteArray getData(qint64 maxBytes) override
+    {
+        const QByteArray out = incoming.left(maxBytes);
+        incoming.remove(0, out.size());
+        return out;
+    }
+
+    // The pending attempt succeeds.
+    void completeConnection()
+    {
+        connecting = false;
+        connected_ = true;
+        emit connected();
+    }
+    void deliver(const QByteArray &bytes)
+    {
+        incoming += bytes;
+        emit dataArrival(bytes.size());
+    }
+
+    QStringList attempts;
+    QStringList refused;
+    int closes = 0;
+    bool connecting = false;
+    QByteArray sent;
+    QByteArray incoming;
+
+private:
+    bool connected_ = false;
+};
+
+} // namespace morven::test
