@@ -1,0 +1,18 @@
+#pragma once
+
+#include "exitcodes.h"
+
+#include <QStringList>
+
+namespace morven::cli {
+
+// Each takes the arguments from the subcommand's name on and returns the exit status.
+int runConvert(const QStringList &args);
+int runFlash(const QStringList &args);
+int runPing(const QStringList &args);
+int runErase(const QStringList &args);
+int runSim(const QStringList &args);
+
+const char *usage();
+
+} // namespace morven::cli

@@ -1,0 +1,18 @@
+#pragma once
+
+// What morvenctl's exit status tells a script: one code per stage that can fail.
+namespace morven::cli {
+
+enum ExitCode {
+    Ok = 0,
+    Internal = 1, // something the tool itself could not do
+    BadInput = 2, // bad arguments, or an input file that cannot be read or converted
+    LinkFailed = 3, // the serial device or the TCP connection could not be opened
+    NoBootloader = 4, // nothing answered the link tests
+    EraseFailed = 5, // the erase was answered with a failure
+    LineRejected = 6, // one line was rejected 11 times
+    ReplyTimeout = 7, // the target stopped answering, or the link went down
+    OverallTimeout = 8, // the whole run took longer than --timeout
+};
+
+} // namespace morven::cli

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "exitcodes.h"
+#include "flashsession.h"
+#include "replyframer.h"
+#include "targetlink.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+#include <memory>
+#include <optional>
+
+namespace morven::cli {
+
+struct JobTiming
+{
+    int replyTimeoutMs = 2000; // for a reply to any frame but the link test
+    int probeIntervalMs = 200; // between link tests while waiting for the bootloader
+    int waitTimeoutMs = 30000; // for the bootloader to answer at all
+};
+
+// One target's whole run: open its link, then play the session over it, acting on every
+// reply the moment its ';' arrives.
+class FlashJob : public QObject
+{
+    Q_OBJECT
+public:
+    FlashJob(std::unique_ptr<TargetLink> link, const LineStore &lines, const FlashSession::Options &options,
+        const JobTiming &timing, QObject *parent = nullptr);
+
+    void start();
+    // Ends the run from outside (the overall time is up).
+    void abort(ExitCode code, const QString &why);
+
+    QString name() const { return link_->name(); }
+    const FlashSession &session() const { return session_; }
+    bool isFinished() const { return finished_; }
+    ExitCode result() const { return result_; }
+    QString message() const { return message_; }
+    double elapsedSeconds() const { return double(clock_.nsecsElapsed()) / 1e9; }
+
+signals:
+    void stageChanged();
+    void progressed();
+    void finished();
+
+private:
+    void onOpened();
+    void onReceived(const QByteArray &bytes);
+    void onTimeout();
+    void perform(const FlashSession::Step &step);
+    void finish(ExitCode code, const QString &why);
+    void armTimer();
+
+    std::unique_ptr<TargetLink> link_;
+    FlashSession session_;
+    JobTiming timing_;
+    ReplyFramer framer_;
+    QTimer timer_;
+    QElapsedTimer clock_;
+    std::vector<std::string> frames_;
+    std::optional<FlashSession::Stage> lastStage_;
+    bool finished_ = false;
+    ExitCode result_ = Ok;
+    QString message_;
+};
+
+} // namespace morven::cli
