@@ -137,7 +137,8 @@ int main(int argc, char **argv)
     std::printf("input: %ld data records, %.1f MiB\n", Records, fileMiB);
 
     const std::string self = QFileInfo(QString::fromLocal8Bit(argv[0])).absoluteFilePath().toStdString();
-    const Run ours = spawnAndMeasure({self, "--window", in.toStdString(), dir.filePath(QStringLiteral("w.txt")).toStdString()});
+    const Run ours
+        = spawnAndMeasure({self, "--window", in.toStdString(), dir.filePath(QStringLiteral("w.txt")).toStdString()});
     const Run srec = spawnAndMeasure(
         {"srec_cat", in.toStdString(), "-Intel", "-o", dir.filePath(QStringLiteral("s.bin")).toStdString(), "-Binary"});
     if (ours.status != 0 || srec.status != 0) {

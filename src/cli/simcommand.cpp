@@ -1,13 +1,13 @@
 #include "commands.h"
 
-#include <cstdio>
+#include "simprogram.h"
 
 namespace morven::cli {
 
-int runSim(const QStringList &)
+int runSim(const QStringList &args)
 {
-    std::fprintf(stderr, "morvenctl: sim is not built yet\n");
-    return Internal;
+    // The simulated target takes its own options; args[0] ("sim") stands where a program name would.
+    return sim::runSimProgram(args, QStringLiteral("morvenctl sim"));
 }
 
 } // namespace morven::cli

@@ -25,15 +25,19 @@ FlashSession::Step FlashSession::start()
 
 FlashSession::Step FlashSession::afterBootloader()
 {
-    if (options_.erase) {
+    if (options_.erase != Erase::None) {
         stage_ = Stage::Erase;
-        return {std::string(frames::EraseFlash), false};
+        return {std::string(options_.erase == Erase::Data ? frames::EraseData : frames::EraseFlash), false};
     }
     return announce();
 }
 
 FlashSession::Step FlashSession::announce()
 {
+    if (!options_.download) {
+        stage_ = Stage::Done;
+        return {std::string(), true};
+    }
     stage_ = Stage::Announce;
     return {announceFrame(ws_, options_.kind, lines_.size()), false};
 }

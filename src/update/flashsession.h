@@ -20,13 +20,17 @@ public:
     enum class Stage { WaitBootloader, Erase, Announce, Download, Done, Failed };
     enum class Failure { None, NoBootloader, EraseFailed, LineRejected, ReplyTimeout };
 
+    enum class Erase { None, Flash, Data };
+
     struct Options
     {
         bool waitForBootloader = true;
-        bool erase = true;
+        Erase erase = Erase::Flash;
         char kind = 'W'; // 'W' for a "Download", 'O' for an "O" download
         // Link tests sent while waiting for the bootloader before giving up (0: no limit).
         int maxLinkTests = 0;
+        // Without it the session ends after the erase (or after the bootloader answered).
+        bool download = true;
     };
 
     // What the caller does next: send these bytes (maybe none) and, unless finished, wait

@@ -79,8 +79,8 @@ struct WindowFixture : WindowDriver
 {
     WindowFixture()
     {
-        const QString device = pty.slavePath();
-        auto comm = std::make_unique<QtSerialPort>([this, device](int n) {
+        device = pty.slavePath();
+        auto comm = std::make_unique<QtSerialPort>([this](int n) {
             requestedPorts << n;
             return n == 1 ? device : QStringLiteral("/nonexistent/ttyMORVEN%1").arg(n);
         });
@@ -96,6 +96,8 @@ struct WindowFixture : WindowDriver
     ~WindowFixture() { window.reset(); }
 
     Pty pty;
+    // What port 1 opens: the fixture's own terminal unless a test points it elsewhere.
+    QString device;
     QList<int> requestedPorts;
     QtSerialPort *serial = nullptr;
     LoopbackOnlySocket *socket = nullptr;

@@ -95,7 +95,7 @@ private slots:
     void skippingWaitAndEraseStartsWithTheAnnounce()
     {
         const LineStore lines = linesOf({"a"});
-        FlashSession s(lines, {false, false, 'O', 0});
+        FlashSession s(lines, {false, FlashSession::Erase::None, 'O', 0});
         QCOMPARE(s.start().send, std::string(":O00000200014400;"));
         QCOMPARE(s.onReply(reply('O', 0, 1)).send, std::string("a"));
         QVERIFY(s.onReply(reply('O', 1, 1)).finished);
@@ -111,7 +111,7 @@ private slots:
     {
         QFETCH(int, line);
         const LineStore lines = linesOf({"l0", "l1", "l2"});
-        FlashSession s(lines, {false, false, 'W', 0});
+        FlashSession s(lines, {false, FlashSession::Erase::None, 'W', 0});
         s.start();
         std::string sent = s.onReply(reply('W', 0, 1)).send;
         for (int i = 0; i < line; ++i)
@@ -142,7 +142,7 @@ private slots:
         QFETCH(int, eraseStatus);
         QFETCH(int, failure);
         const LineStore lines = linesOf({"a"});
-        FlashSession s(lines, {false, true, 'W', 0});
+        FlashSession s(lines, {false, FlashSession::Erase::Flash, 'W', 0});
         QCOMPARE(s.start().send, std::string(":K000001028075;"));
         QVERIFY(s.onReply(reply('K', 0, eraseStatus)).finished);
         QCOMPARE(int(s.failure()), failure);
@@ -153,7 +153,7 @@ private slots:
     void waitingGivesUpAfterTheLastLinkTest()
     {
         const LineStore lines = linesOf({"a"});
-        FlashSession s(lines, {true, true, 'W', 3});
+        FlashSession s(lines, {true, FlashSession::Erase::Flash, 'W', 3});
         s.start();
         QVERIFY(!s.onReplyTimeout().finished);
         QVERIFY(!s.onReplyTimeout().finished);
@@ -165,16 +165,30 @@ private slots:
     void silenceAfterTheWaitIsATimeout()
     {
         const LineStore lines = linesOf({"a"});
-        FlashSession s(lines, {false, false, 'W', 0});
+        FlashSession s(lines, {false, FlashSession::Erase::None, 'W', 0});
         s.start();
         QVERIFY(s.onReplyTimeout().finished);
         QCOMPARE(s.failure(), FlashSession::Failure::ReplyTimeout);
     }
 
+    void pingAndEraseEndWithoutADownload()
+    {
+        const LineStore none;
+        FlashSession ping(none, {true, FlashSession::Erase::None, 'W', 0, false});
+        QCOMPARE(ping.start().send, std::string(":U;"));
+        QVERIFY(ping.onReply(reply('U', 0, 0)).finished);
+        QCOMPARE(ping.stage(), FlashSession::Stage::Done);
+
+        FlashSession erase(none, {false, FlashSession::Erase::Data, 'W', 0, false});
+        QCOMPARE(erase.start().send, std::string(":K00000101C074;"));
+        QVERIFY(erase.onReply(reply('K', 0, 3)).finished);
+        QCOMPARE(erase.stage(), FlashSession::Stage::Done);
+    }
+
     void unrelatedRepliesAreIgnored()
     {
         const LineStore lines = linesOf({"a"});
-        FlashSession s(lines, {true, true, 'W', 0});
+        FlashSession s(lines, {true, FlashSession::Erase::Flash, 'W', 0});
         s.start();
         QVERIFY(s.onReply(reply('K', 0, 3)).send.empty()); // not the answer to a link test
         QCOMPARE(s.stage(), FlashSession::Stage::WaitBootloader);

@@ -1,0 +1,226 @@
+#include "simconfig.h"
+
+#include <QCommandLineParser>
+#include <QFile>
+#include <QSaveFile>
+
+#include <limits>
+
+namespace morven::sim {
+
+namespace {
+
+struct Parser
+{
+    QCommandLineParser parser;
+    QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help.")};
+    QCommandLineOption tcp{QStringLiteral("tcp"),
+        QStringLiteral("Listen for the PC on TCP [HOST:]PORT (host 127.0.0.1 unless given; port 0 picks a free one)."),
+        QStringLiteral("[HOST:]PORT")};
+    QCommandLineOption pty{QStringLiteral("pty"), QStringLiteral("Open a pseudo-terminal for the PC's serial port.")};
+    QCommandLineOption eraseStatus{QStringLiteral("erase-status"),
+        QStringLiteral("Status of the erase replies: 3 success (default), 0 failure, other: blank check error."),
+        QStringLiteral("N")};
+    QCommandLineOption reject{QStringLiteral("reject"),
+        QStringLiteral("Reject data line LINE (from 0) TIMES times before accepting it; repeatable."),
+        QStringLiteral("LINE:TIMES")};
+    QCommandLineOption delay{
+        QStringLiteral("delay"), QStringLiteral("Wait MS milliseconds before each reply."), QStringLiteral("MS")};
+    QCommandLineOption split{QStringLiteral("split"), QStringLiteral("Send each reply as two writes a few ms apart.")};
+    QCommandLineOption dropAfter{QStringLiteral("drop-after"),
+        QStringLiteral("When data line LINE (from 0) first arrives, give no reply and drop the connection."),
+        QStringLiteral("LINE")};
+    QCommandLineOption silent{QStringLiteral("silent"), QStringLiteral("Never reply.")};
+    QCommandLineOption powerUpAfter{QStringLiteral("power-up-after"),
+        QStringLiteral("Ignore everything until N link tests have gone unanswered."), QStringLiteral("N")};
+    QCommandLineOption baud{QStringLiteral("baud"),
+        QStringLiteral("Pace both directions at N baud, 10 bits per byte (0: no pacing)."), QStringLiteral("N")};
+    QCommandLineOption idle{QStringLiteral("idle"),
+        QStringLiteral("A frame without ';' ends after MS quiet milliseconds (default 20)."), QStringLiteral("MS")};
+    QCommandLineOption save{QStringLiteral("save"),
+        QStringLiteral("Write the accepted lines to FILE, CR LF each, when a download completes and at the end."),
+        QStringLiteral("FILE")};
+    QCommandLineOption verbose{QStringLiteral("verbose"), QStringLiteral("Log frames and replies to stderr.")};
+
+    Parser()
+    {
+        parser.setApplicationDescription(
+            QStringLiteral("Simulated update target: answers the PC's bootloader frames over TCP or a "
+                           "pseudo-terminal until it gets SIGINT or SIGTERM."));
+        parser.addOptions({help, tcp, pty, eraseStatus, reject, delay, split, dropAfter, silent, powerUpAfter, baud,
+            idle, save, verbose});
+    }
+};
+
+// A whole number from `min` to `max`, nothing else around it.
+bool number(const QString &text, long long min, long long max, long long &value)
+{
+    bool ok = false;
+    value = text.trimmed().toLongLong(&ok, 10);
+    return ok && value >= min && value <= max;
+}
+
+bool fail(QString *error, const QString &text)
+{
+    if (error)
+        *error = text;
+    return false;
+}
+
+bool parseEndpoint(const QString &text, QHostAddress &host, quint16 &port)
+{
+    QString hostText;
+    QString portText = text.trimmed();
+    if (portText.startsWith(QLatin1Char('['))) {
+        // [::1]:7776
+        const qsizetype close = portText.indexOf(QLatin1String("]:"));
+        if (close < 0)
+            return false;
+        hostText = portText.mid(1, close - 1);
+        portText = portText.mid(close + 2);
+    } else if (portText.count(QLatin1Char(':')) == 1) {
+        const qsizetype colon = portText.indexOf(QLatin1Char(':'));
+        hostText = portText.left(colon);
+        portText = portText.mid(colon + 1);
+    } else if (portText.contains(QLatin1Char(':'))) {
+        return false;
+    }
+    long long value = 0;
+    if (!number(portText, 0, 65535, value))
+        return false;
+    port = static_cast<quint16>(value);
+    if (hostText.isEmpty()) {
+        host = QHostAddress(QHostAddress::LocalHost);
+        return true;
+    }
+    if (hostText == QLatin1String("localhost")) {
+        host = QHostAddress(QHostAddress::LocalHost);
+        return true;
+    }
+    return host.setAddress(hostText);
+}
+
+} // namespace
+
+bool parseSimArguments(const QStringList &args, SimConfig &out, QString *error)
+{
+    Parser p;
+    if (!p.parser.parse(args))
+        return fail(error, p.parser.errorText());
+    SimConfig c;
+    if (p.parser.isSet(p.help)) {
+        c.help = true;
+        out = c;
+        return true;
+    }
+    if (!p.parser.positionalArguments().isEmpty())
+        return fail(error, QStringLiteral("unexpected argument: %1").arg(p.parser.positionalArguments().first()));
+
+    const long long intMax = std::numeric_limits<int>::max();
+    long long v = 0;
+    if (p.parser.isSet(p.tcp)) {
+        c.tcp = true;
+        if (!parseEndpoint(p.parser.value(p.tcp), c.host, c.port))
+            return fail(error, QStringLiteral("--tcp wants [HOST:]PORT, got \"%1\"").arg(p.parser.value(p.tcp)));
+    }
+    c.pty = p.parser.isSet(p.pty);
+    if (p.parser.isSet(p.eraseStatus)) {
+        if (!number(p.parser.value(p.eraseStatus), 0, 255, v))
+            return fail(error, QStringLiteral("--erase-status wants 0 to 255"));
+        c.bootloader.eraseStatus = static_cast<std::uint8_t>(v);
+    }
+    for (const QString &r : p.parser.values(p.reject)) {
+        const QStringList parts = r.split(QLatin1Char(':'));
+        long long line = 0;
+        long long times = 0;
+        if (parts.size() != 2 || !number(parts[0], 0, 65534, line) || !number(parts[1], 0, intMax, times))
+            return fail(error, QStringLiteral("--reject wants LINE:TIMES, got \"%1\"").arg(r));
+        c.bootloader.rejections[static_cast<int>(line)] = static_cast<int>(times);
+    }
+    if (p.parser.isSet(p.delay)) {
+        if (!number(p.parser.value(p.delay), 0, intMax, v))
+            return fail(error, QStringLiteral("--delay wants milliseconds, 0 or more"));
+        c.transport.replyDelayMs = static_cast<int>(v);
+    }
+    c.transport.splitReplies = p.parser.isSet(p.split);
+    if (p.parser.isSet(p.dropAfter)) {
+        if (!number(p.parser.value(p.dropAfter), 0, 65534, v))
+            return fail(error, QStringLiteral("--drop-after wants a line number, 0 or more"));
+        c.bootloader.dropAtLine = static_cast<int>(v);
+    }
+    c.bootloader.silent = p.parser.isSet(p.silent);
+    if (p.parser.isSet(p.powerUpAfter)) {
+        if (!number(p.parser.value(p.powerUpAfter), 0, intMax, v))
+            return fail(error, QStringLiteral("--power-up-after wants a count, 0 or more"));
+        c.bootloader.powerUpAfter = static_cast<int>(v);
+    }
+    if (p.parser.isSet(p.baud)) {
+        if (!number(p.parser.value(p.baud), 0, 100'000'000, v))
+            return fail(error, QStringLiteral("--baud wants a rate, 0 or more"));
+        c.transport.baud = static_cast<int>(v);
+    }
+    if (p.parser.isSet(p.idle)) {
+        if (!number(p.parser.value(p.idle), 1, 3'600'000, v))
+            return fail(error, QStringLiteral("--idle wants milliseconds, 1 or more"));
+        c.bootloader.idle = std::chrono::milliseconds(v);
+    }
+    c.saveFile = p.parser.value(p.save);
+    if (p.parser.isSet(p.save) && c.saveFile.isEmpty())
+        return fail(error, QStringLiteral("--save wants a file name"));
+    c.verbose = p.parser.isSet(p.verbose);
+    if (!c.tcp && !c.pty)
+        return fail(error, QStringLiteral("nothing to serve: give --tcp [HOST:]PORT and/or --pty"));
+    out = c;
+    return true;
+}
+
+QString simUsage(const QString &programName)
+{
+    Parser p;
+    // helpText() names the running application; the caller's name reads better in scripts.
+    QString text = p.parser.helpText();
+    const qsizetype end = text.indexOf(QLatin1Char('\n'));
+    return QStringLiteral("Usage: %1 [options]").arg(programName) + text.mid(end);
+}
+
+bool startSim(SimTarget &target, const SimConfig &config, QStringList *endpoints, QString *error)
+{
+    if (config.tcp) {
+        if (!target.listen(config.host, config.port))
+            return fail(error,
+                QStringLiteral("cannot listen on %1:%2: %3")
+                    .arg(config.host.toString())
+                    .arg(config.port)
+                    .arg(target.errorString()));
+        if (endpoints) {
+            const QHostAddress a = target.address();
+            const QString host = a.protocol() == QAbstractSocket::IPv6Protocol
+                ? QStringLiteral("[%1]").arg(a.toString())
+                : a.toString();
+            endpoints->append(QStringLiteral("listening on %1:%2").arg(host).arg(target.port()));
+        }
+    }
+    if (config.pty) {
+        if (!target.openPty())
+            return fail(error, target.errorString());
+        if (endpoints)
+            endpoints->append(QStringLiteral("serial device %1").arg(target.ptyPath()));
+    }
+    return true;
+}
+
+bool saveLines(const std::vector<std::string> &lines, const QString &path, QString *error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return fail(error, file.errorString());
+    for (const std::string &line : lines) {
+        file.write(line.data(), static_cast<qint64>(line.size()));
+        file.write("\r\n", 2);
+    }
+    if (!file.commit())
+        return fail(error, file.errorString());
+    return true;
+}
+
+} // namespace morven::sim

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "simtarget.h"
+
+#include <QHostAddress>
+#include <QString>
+#include <QStringList>
+
+#include <string>
+#include <vector>
+
+namespace morven::sim {
+
+// Everything a simulator executable is told on its command line.
+struct SimConfig
+{
+    Options bootloader;
+    TransportOptions transport;
+
+    bool tcp = false;
+    QHostAddress host = QHostAddress(QHostAddress::LocalHost);
+    quint16 port = 0; // 0: any free port
+    bool pty = false;
+
+    QString saveFile; // accepted lines go here, CR LF each; empty: not saved
+    bool verbose = false;
+    bool help = false;
+};
+
+// Parses `args` as QCoreApplication::arguments() gives them (the program name first). On
+// failure returns false with a one-line reason in *error. Without --help, at least one of
+// --tcp and --pty is required.
+bool parseSimArguments(const QStringList &args, SimConfig &out, QString *error);
+
+// The text --help prints.
+QString simUsage(const QString &programName);
+
+// Opens the endpoints that `config` asks for on `target` and gives one line per endpoint for
+// the caller to print ("listening on 127.0.0.1:7776", "serial device /dev/pts/7").
+bool startSim(SimTarget &target, const SimConfig &config, QStringList *endpoints, QString *error);
+
+// Writes the lines with CR LF after each.
+bool saveLines(const std::vector<std::string> &lines, const QString &path, QString *error);
+
+} // namespace morven::sim

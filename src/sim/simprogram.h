@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace morven::sim {
+
+// Runs the simulated target as its command line `args` says (args[0] names the program, as
+// QCoreApplication::arguments() gives it) until SIGINT or SIGTERM; returns the exit status.
+// Needs a QCoreApplication.
+int runSimProgram(const QStringList &args, const QString &name);
+
+} // namespace morven::sim
