@@ -297,6 +297,67 @@ private slots:
         QCOMPARE(list1(), QStringList{"r"});
     }
 
+    // --- bad files through both loaders ---
+
+    void badFiles_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QByteArray>("button");
+        for (const char *button : {"Command10", "Command54"})
+            for (const char *kind : {"empty", "binary", "one 10 MB line", "unreadable", "folder", "removed"})
+                QTest::newRow(qPrintable(QStringLiteral("%1 %2").arg(QLatin1String(button), QLatin1String(kind))))
+                    << QString::fromLatin1(kind) << QByteArray(button);
+    }
+    void badFiles()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QByteArray, button);
+        openRecords(write(QStringLiteral("before.hex"), "old\r\n"));
+        QString path;
+        if (kind == QLatin1String("empty")) {
+            path = write(QStringLiteral("empty.hex"), QByteArray());
+        } else if (kind == QLatin1String("binary")) {
+            QByteArray bytes(64 * 1024, '\0');
+            quint32 x = 1;
+            for (char &c : bytes)
+                c = char((x = x * 1103515245u + 12345u) >> 24);
+            path = write(QStringLiteral("binary.hex"), bytes);
+        } else if (kind == QLatin1String("one 10 MB line")) {
+            path = write(QStringLiteral("long.hex"), ":" + QByteArray(10 * 1024 * 1024, '0'));
+        } else if (kind == QLatin1String("unreadable")) {
+            path = QStringLiteral("/proc/self/mem"); // exists, and every read of it fails
+        } else if (kind == QLatin1String("folder")) {
+            path = dir->path();
+        } else {
+            path = write(QStringLiteral("gone.hex"), "x\r\n");
+            f->dialogs->whileOpen = [path] { QFile::remove(path); };
+        }
+        f->dialogs->paths.push_back(path);
+        f->click(button.constData());
+        f->dialogs->whileOpen = nullptr;
+        const auto &list = button == "Command10" ? f->window->list2Items() : f->window->list1Items();
+        if (kind == QLatin1String("removed")) {
+            QCOMPARE(f->dialogs->messages(), QStringList{InvalidFile});
+            QCOMPARE(list1(), QStringList{"old"}); // nothing changed
+            return;
+        }
+        QVERIFY(f->dialogs->messages().isEmpty());
+        if (kind == QLatin1String("one 10 MB line")) {
+            QCOMPARE(list.count(), std::size_t(1));
+            QCOMPARE(list.lines().at(0).size(), std::size_t(10 * 1024 * 1024 + 1));
+        } else if (kind != QLatin1String("binary")) {
+            QCOMPARE(list.count(), std::size_t(0));
+        }
+        if (button == "Command10")
+            QVERIFY(list1().isEmpty());
+        // Whatever came in converts without harm: lines, or a message naming a line.
+        openRecords(path);
+        for (const char *convert : {"Command2", "Command14", "Command16"})
+            f->click(convert);
+        for (const QString &m : f->dialogs->messages())
+            QVERIFY2(m.startsWith(QLatin1String("Line ")), qPrintable(m));
+    }
+
     // --- conversions ---
 
     void conversions_data()

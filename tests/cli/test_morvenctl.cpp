@@ -195,6 +195,47 @@ private slots:
         QVERIFY(!r.err.isEmpty());
     }
 
+    void badInputFiles_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QList<int>>("codes"); // what convert may answer
+        QTest::newRow("empty") << "empty" << QList<int>{0};
+        QTest::newRow("binary") << "binary" << QList<int>{0, 2};
+        QTest::newRow("one 10 MB line") << "long" << QList<int>{0, 2};
+        QTest::newRow("unreadable") << "unreadable" << QList<int>{2};
+        QTest::newRow("folder") << "folder" << QList<int>{2};
+        QTest::newRow("missing") << "missing" << QList<int>{2};
+    }
+    void badInputFiles()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QList<int>, codes);
+        QString path;
+        if (kind == QLatin1String("empty"))
+            path = write(QStringLiteral("empty.hex"), QByteArray());
+        else if (kind == QLatin1String("binary")) {
+            QByteArray bytes(64 * 1024, '\0');
+            QRandomGenerator random(3);
+            for (char &c : bytes)
+                c = char(random.bounded(256));
+            path = write(QStringLiteral("binary.hex"), bytes);
+        } else if (kind == QLatin1String("long"))
+            path = write(QStringLiteral("long.hex"), ":" + QByteArray(10 * 1024 * 1024, '0'));
+        else if (kind == QLatin1String("unreadable"))
+            path = QStringLiteral("/proc/self/mem");
+        else if (kind == QLatin1String("folder"))
+            path = dir.path();
+        else
+            path = dir.filePath(QStringLiteral("missing.hex"));
+        const Result convert = morvenctl({"convert", "--format", "pw", path, "-o", dir.filePath(QStringLiteral("o.txt"))});
+        QVERIFY2(codes.contains(convert.code), qPrintable(QString::number(convert.code)));
+        if (convert.code != 0)
+            QVERIFY(!convert.err.isEmpty());
+        // flash refuses what it cannot read before it opens any link.
+        const Result flash = morvenctl({"flash", path, "--tcp", "127.0.0.1:9", "--convert", "w", "--wait-timeout", "1"});
+        QVERIFY(flash.code == 2 || flash.code == 3);
+    }
+
     void helpForEveryCommand()
     {
         for (const char *command : {"convert", "flash", "ping", "erase", "sim"}) {

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <deque>
+#include <functional>
 
 namespace morven::test {
 
@@ -28,6 +29,8 @@ public:
     QString openFile(const QString &title, const QString &filter) override
     {
         shown.push_back({QStringLiteral("open"), title, filter});
+        if (whileOpen)
+            whileOpen();
         return take(paths, QString());
     }
     QString saveFile(const QString &title, const QString &filter) override
@@ -45,6 +48,8 @@ public:
         return out;
     }
 
+    // Runs while a file dialog is open, e.g. to take the chosen file away.
+    std::function<void()> whileOpen;
     std::deque<bool> yesNoAnswers;
     std::deque<QString> paths; // an empty path cancels the dialog
     std::vector<Shown> shown;
