@@ -48,13 +48,9 @@ Reporter::Reporter(bool json, bool quiet, QObject *parent)
 
 void Reporter::add(FlashJob *job)
 {
-    auto *e = new Entry;
+    entries_.push_back(std::make_unique<Entry>());
+    Entry *e = entries_.back().get();
     e->job = job;
-    entries_ << e;
-    connect(job, &QObject::destroyed, this, [this, e] {
-        entries_.removeOne(e);
-        delete e;
-    });
     connect(job, &FlashJob::stageChanged, this, [this, e] { onStage(*e); });
     connect(job, &FlashJob::progressed, this, [this, e] { onProgress(*e); });
     connect(job, &FlashJob::finished, this, [this, e] { onFinished(*e); });
@@ -140,7 +136,7 @@ void Reporter::redraw()
 {
     if (drawnLines_ > 0)
         std::fprintf(stderr, "\033[%dA", drawnLines_);
-    for (Entry *e : entries_) {
+    for (const auto &e : entries_) {
         const FlashSession &s = e->job->session();
         QString text;
         if (s.stage() == FlashSession::Stage::Download || s.stage() == FlashSession::Stage::Done) {
@@ -166,7 +162,7 @@ void Reporter::summary()
         redrawTimer_.stop();
     }
     int ok = 0;
-    for (Entry *e : entries_) {
+    for (const auto &e : entries_) {
         const FlashJob &job = *e->job;
         if (job.result() == Ok)
             ++ok;

@@ -6,6 +6,8 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <memory>
+#include <vector>
 
 namespace morven::cli {
 
@@ -45,7 +47,7 @@ private:
     bool tty_;
     int drawnLines_ = 0;
     QTimer redrawTimer_;
-    QList<Entry *> entries_;
+    std::vector<std::unique_ptr<Entry>> entries_;
 };
 
 } // namespace morven::cli

@@ -155,9 +155,13 @@ private:
 
     void schedule()
     {
-        // Whole runs: a frame is only looked at once its bytes are in, and a reply only leaves
-        // whole (or in its two split halves), so one wake-up per run is enough.
-        const auto next = earliest(earliest(in_.runDone(), out_.runDone()), assembler_.deadline());
+        // Incoming bytes matter only once a run is in, as frames are looked at whole. Replies
+        // leave as their bytes come through, but a couple of milliseconds at a time at most,
+        // so a fast line costs few wake-ups and a slow one still trickles.
+        std::optional<TimePoint> outNext;
+        if (const auto due = out_.nextDue())
+            outNext = std::min(*out_.runDone(), *due + std::chrono::milliseconds(2));
+        const auto next = earliest(earliest(in_.runDone(), outNext), assembler_.deadline());
         if (!next) {
             timer_.stop();
             return;
