@@ -53,8 +53,18 @@ FlashSession::Step FlashSession::onReply(std::string_view frame)
 {
     if (stage_ == Stage::Done || stage_ == Stage::Failed)
         return {std::string(), true};
+    // Acknowledgements that answer nothing this session sent (a stray one before the announce,
+    // or one that skips the announce's) must not move the download.
+    const EngineState before = engine_;
     const ReplyAction action = dispatchReply(reply_, engine_, reinterpret_cast<const std::uint8_t *>(frame.data()),
         frame.size(), std::int16_t(std::min<std::size_t>(frame.size(), INT16_MAX)));
+    const bool acknowledgement = action == ReplyAction::StepO || action == ReplyAction::StepW;
+    if (acknowledgement
+        && (stage_ == Stage::WaitBootloader || stage_ == Stage::Erase
+            || (stage_ == Stage::Announce && reply_.RecNo > 0))) {
+        engine_ = before;
+        return {std::string(), false};
+    }
     switch (stage_) {
     case Stage::WaitBootloader:
         if (action == ReplyAction::UpdateMode || action == ReplyAction::UserProgram)

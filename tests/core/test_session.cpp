@@ -185,6 +185,21 @@ private slots:
         QCOMPARE(erase.stage(), FlashSession::Stage::Done);
     }
 
+    void strayAcknowledgementsDoNotMoveTheDownload()
+    {
+        const LineStore lines = linesOf({"l0", "l1"});
+        FlashSession s(lines, {false, FlashSession::Erase::Flash, 'W', 0});
+        s.start();
+        QVERIFY(s.onReply(reply('W', 1, 1)).send.empty()); // before the announce: not ours
+        QVERIFY(s.onReply(reply('W', 1, 1)).send.empty());
+        QCOMPARE(s.onReply(reply('K', 0, 3)).send.substr(0, 8), std::string(":W000002"));
+        QVERIFY(s.onReply(reply('W', 1, 1)).send.empty()); // not the announce's acknowledgement
+        QCOMPARE(s.onReply(reply('W', 0, 1)).send, std::string("l0"));
+        QCOMPARE(s.onReply(reply('W', 1, 1)).send, std::string("l1"));
+        QVERIFY(s.onReply(reply('W', 2, 1)).finished);
+        QCOMPARE(s.stage(), FlashSession::Stage::Done);
+    }
+
     void unrelatedRepliesAreIgnored()
     {
         const LineStore lines = linesOf({"a"});
