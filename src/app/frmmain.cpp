@@ -1,6 +1,5 @@
 #include "frmmain.h"
 
-#include "commsetting.h"
 #include "formtimer.h"
 #include "lamp.h"
 #include "qtdialogs.h"
