@@ -1,15 +1,16 @@
 #pragma once
 
 #include <QByteArray>
-#include <QString>
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
-// Small helpers shared by the core tests: readable comparisons of byte strings.
+// Small helpers shared by the core tests: byte strings that QCOMPARE shows readably.
 namespace testutil {
+
+using Bytes = std::vector<std::uint8_t>;
 
 inline QByteArray qb(std::string_view s)
 {
@@ -21,25 +22,17 @@ inline std::string str(const QByteArray &a)
     return std::string(a.constData(), static_cast<std::size_t>(a.size()));
 }
 
-// "0A 0B 0C" for the given bytes, so failures show the bytes.
-template <class It> QByteArray spaced(It begin, It end)
+// Upper-case digit pairs of n bytes, separated by `sep` ('\0': none).
+inline QByteArray hex(const std::uint8_t *p, std::size_t n, char sep = ' ')
 {
-    QByteArray out;
-    for (It it = begin; it != end; ++it) {
-        if (!out.isEmpty())
-            out += ' ';
-        out += QByteArray::number(static_cast<unsigned>(static_cast<std::uint8_t>(*it)), 16)
-                   .rightJustified(2, '0')
-                   .toUpper();
-    }
-    return out;
+    return QByteArray(reinterpret_cast<const char *>(p), static_cast<qsizetype>(n)).toHex(sep).toUpper();
 }
 
 // Bytes from "0A 0B 0C" (blanks optional).
-inline std::vector<std::uint8_t> bytes(const char *hex)
+inline Bytes bytes(const QByteArray &hexText)
 {
-    const QByteArray raw = QByteArray::fromHex(QByteArray(hex).replace(' ', ""));
-    return std::vector<std::uint8_t>(raw.begin(), raw.end());
+    const QByteArray raw = QByteArray::fromHex(hexText);
+    return Bytes(raw.begin(), raw.end());
 }
 
 } // namespace testutil

@@ -53,6 +53,12 @@ public:
         socket.write(bytes);
         socket.flush();
     }
+    // Sends a frame and waits for the reply.
+    QByteArray ask(const QByteArray &frame)
+    {
+        send(frame);
+        return take(15);
+    }
 
     // Waits until `count` bytes have come in all (the socket keeps what it got before), then
     // hands out and forgets the first `count`.
@@ -107,6 +113,8 @@ public:
         }
         return true;
     }
+
+    QByteArray ask(const QByteArray &frame) { return send(frame) ? take(15) : QByteArray("(not sent)"); }
 
     // Reads until `count` bytes have come or the time is up.
     QByteArray take(int count, int timeoutMs = kWaitMs)

@@ -1,39 +1,72 @@
 // The simulated bootloader without any transport: frames in, replies out.
 #include "bootloader.h"
-#include "checksum.h"
 
 #include <QtTest>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 using namespace morven::sim;
 using namespace std::chrono_literals;
+using Lines = std::vector<std::string>;
+
+Q_DECLARE_METATYPE(morven::sim::Options)
+Q_DECLARE_METATYPE(Lines)
 
 namespace {
-
-using Lines = std::vector<std::string>;
 
 const TimePoint t0 = TimePoint{} + 1h;
 
 // Replies worked out by hand from the CRC-16/MODBUS definition, not by the code under test.
-constexpr const char *kU = ":U0000010001B4;";
-constexpr const char *kKSuccess = ":K0000010341B5;";
-constexpr const char *kKFailure = ":K0000010001B4;";
-constexpr const char *kWAnnounceOk = ":W00000101C074;";
-constexpr const char *kOAnnounceOk = ":O00000101C074;";
+const std::string kU = ":U0000010001B4;";
+const std::string kKSuccess = ":K0000010341B5;";
+const std::string kKFailure = ":K0000010001B4;";
+const std::string kWAck = ":W00000101C074;"; // announce accepted
+const std::string kOAck = ":O00000101C074;";
+const std::string kW1 = ":W0001010191B4;";
+const std::string kW2 = ":W0002010161B4;";
+const std::string kW3 = ":W000301013074;";
+const std::string kW1Rejected = ":W000101005074;";
+const std::string kW2Rejected = ":W00020100A074;";
+const std::string kO1 = ":O0001010191B4;";
+const std::string kO2 = ":O0002010161B4;";
 
-constexpr const char *kEraseFlash = ":K000001028075;";
-constexpr const char *kEraseData = ":K00000101C074;";
+const std::string kEraseFlash = ":K000001028075;";
+const std::string kEraseData = ":K00000101C074;";
+const Lines kLine = {
+    ":W000110000102030405060708090A0B0C0D0E0F10A1B2;",
+    ":W000210AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA1234;",
+    ":W00030155CDEF;",
+};
 
-// Announce frame for n lines, CRC over 00 00 02 nH nL, low byte first.
+// Announce frame for n lines, with the CRC over 00 00 02 nH nL worked out by hand.
 std::string announce(char kind, int n)
 {
-    const std::uint8_t bytes[5] = {0, 0, 2, static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n & 0xFF)};
-    const std::uint16_t crc = morven::crc16Modbus(bytes, 5);
-    char text[18];
-    std::snprintf(text, sizeof text, ":%c000002%04X%02X%02X;", kind, n, crc & 0xFF, crc >> 8);
-    return text;
+    static const std::map<int, const char *> crc = {{0, "85C0"}, {1, "4400"}, {2, "0401"}, {3, "C5C1"}};
+    return QString::asprintf(":%c000002%04X%s;", kind, n, crc.at(n)).toStdString();
+}
+
+Options with(const std::function<void(Options &)> &set)
+{
+    Options o;
+    set(o);
+    return o;
+}
+
+// Each frame in its own call, 5 ms apart: every reply, and how many calls completed a download.
+Lines talk(Bootloader &b, const Lines &frames, int *completed = nullptr)
+{
+    Lines replies;
+    TimePoint now = t0;
+    for (const std::string &f : frames) {
+        const Bootloader::Output out = b.receive(f, now);
+        replies.insert(replies.end(), out.replies.begin(), out.replies.end());
+        if (completed)
+            *completed += out.downloadComplete;
+        now += 5ms;
+    }
+    return replies;
 }
 
 QString show(const Lines &lines)
@@ -44,30 +77,6 @@ QString show(const Lines &lines)
     return out.join(QLatin1Char(' '));
 }
 
-// Receives each frame in its own call, 5 ms apart, and gathers every reply.
-Lines talk(Bootloader &b, const Lines &frames, TimePoint &now)
-{
-    Lines replies;
-    for (const std::string &f : frames) {
-        const Bootloader::Output out = b.receive(f, now);
-        replies.insert(replies.end(), out.replies.begin(), out.replies.end());
-        now += 5ms;
-    }
-    return replies;
-}
-
-Lines talk(Bootloader &b, const Lines &frames)
-{
-    TimePoint now = t0;
-    return talk(b, frames, now);
-}
-
-const Lines kThreeLines = {
-    ":W000110000102030405060708090A0B0C0D0E0F10A1B2;",
-    ":W000210AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA1234;",
-    ":W00030155CDEF;",
-};
-
 } // namespace
 
 class TestBootloader : public QObject
@@ -75,435 +84,220 @@ class TestBootloader : public QObject
     Q_OBJECT
 
 private slots:
-    // ---- reply texts
+    // The replies below all come from the target; this one shows the sequence number's high
+    // byte going first.
+    void replyWithAHighSequenceNumber() { QCOMPARE(Bootloader::reply('W', 0x1234, 1), std::string(":W1234010184C2;")); }
 
-    void replyTexts_data()
+    // A target set up with the options is sent the frames one by one: the replies, the lines
+    // it keeps, and what it knows afterwards.
+    void conversation_data()
     {
-        QTest::addColumn<char>("letter");
-        QTest::addColumn<int>("sequence");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("link test") << 'U' << 0 << 0 << QByteArray(kU);
-        QTest::newRow("erase success") << 'K' << 0 << 3 << QByteArray(kKSuccess);
-        QTest::newRow("erase failure") << 'K' << 0 << 0 << QByteArray(kKFailure);
-        QTest::newRow("announce accepted") << 'W' << 0 << 1 << QByteArray(kWAnnounceOk);
-        QTest::newRow("line 1 accepted") << 'W' << 1 << 1 << QByteArray(":W0001010191B4;");
-        QTest::newRow("line 1 rejected") << 'W' << 1 << 0 << QByteArray(":W000101005074;");
-        QTest::newRow("O line 2 accepted") << 'O' << 2 << 1 << QByteArray(":O0002010161B4;");
-        QTest::newRow("high sequence byte first") << 'W' << 0x1234 << 1 << QByteArray(":W1234010184C2;");
-    }
-    void replyTexts()
-    {
-        QFETCH(char, letter);
-        QFETCH(int, sequence);
-        QFETCH(int, status);
-        QFETCH(QByteArray, expected);
-        const std::string r
-            = Bootloader::reply(letter, static_cast<std::uint16_t>(sequence), static_cast<std::uint8_t>(status));
-        QCOMPARE(QByteArray::fromStdString(r), expected);
-        QCOMPARE(r.size(), std::size_t(15));
-    }
+        QTest::addColumn<Options>("options");
+        QTest::addColumn<Lines>("frames");
+        QTest::addColumn<Lines>("replies");
+        QTest::addColumn<Lines>("accepted");
+        QTest::addColumn<QString>("state");
+        const auto add
+            = [](const char *name, const Options &o, const Lines &frames, const Lines &replies, const Lines &accepted,
+                  const char *state) { QTest::newRow(name) << o << frames << replies << accepted << QString(state); };
+        const Options plain;
+        const char *idle = "active=0 next=0 completed=0 received= rejected=";
+        const std::string w1 = announce('W', 1), w3 = announce('W', 3);
 
-    // ---- link test and erase
-
-    void linkTestIsAnswered()
-    {
-        Bootloader b;
-        QCOMPARE(show(talk(b, {":U;"})), QString(kU));
-        QCOMPARE(b.linkTests(), 1);
-    }
-
-    void linkTestDuringADownloadLeavesItAlone()
-    {
-        Bootloader b;
-        talk(b, {announce('W', 3), kThreeLines[0], ":U;", kThreeLines[1]});
-        QCOMPARE(b.nextLine(), 2);
-        QCOMPARE(show(b.acceptedLines()), show({kThreeLines[0], kThreeLines[1]}));
-    }
-
-    void eraseAnswersWithTheConfiguredStatus_data()
-    {
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("success") << 3 << QByteArray(kKSuccess);
-        QTest::newRow("failure") << 0 << QByteArray(kKFailure);
-        QTest::newRow("blank check error") << 1 << QByteArray(":K00000101C074;");
-    }
-    void eraseAnswersWithTheConfiguredStatus()
-    {
-        QFETCH(int, status);
-        QFETCH(QByteArray, expected);
-        Options o;
-        o.eraseStatus = static_cast<std::uint8_t>(status);
-        Bootloader b(o);
-        const Lines replies = talk(b, {kEraseFlash, kEraseData});
-        QCOMPARE(show(replies), QString(expected + ' ' + expected));
-    }
-
-    void eraseSelectorsAreRecorded()
-    {
-        Bootloader b;
-        talk(b, {kEraseFlash, kEraseData, ":K;"});
-        QCOMPARE(b.eraseSelectors(), (std::vector<int>{2, 1, -1}));
-    }
-
-    // ---- announce frames
-
-    void announceIsAcknowledgedWithItsKind()
-    {
-        Bootloader b;
-        QCOMPARE(show(talk(b, {announce('W', 1)})), QString(kWAnnounceOk));
-        QVERIFY(b.downloadActive());
-        QCOMPARE(b.downloadKind(), 'W');
-        QCOMPARE(b.announcedCount(), 1);
-        QCOMPARE(b.nextLine(), 0);
-
-        Bootloader o;
-        QCOMPARE(show(talk(o, {announce('O', 0x1234)})), QString(kOAnnounceOk));
-        QCOMPARE(o.downloadKind(), 'O');
-        QCOMPARE(o.announcedCount(), 0x1234);
-    }
-
-    void announceFramesOfTheWindowAreRecognised()
-    {
-        // The window's own examples.
-        Bootloader b;
-        talk(b, {":W00000200014400;", ":W0000020010840C;", ":O000002000085C0;"});
-        QCOMPARE(b.announces(), (std::vector<Announce>{{'W', 1, true}, {'W', 16, true}, {'O', 0, true}}));
-    }
-
-    void announceWithAWrongCrcIsStillAnAnnounce()
-    {
-        Bootloader b;
-        QCOMPARE(show(talk(b, {":W00000200014401;"})), QString(kWAnnounceOk));
-        QCOMPARE(b.announces(), (std::vector<Announce>{{'W', 1, false}}));
-        QVERIFY(b.downloadActive());
-    }
-
-    void framesOfOtherShapesAreNoAnnounce_data()
-    {
-        QTest::addColumn<QByteArray>("frame");
-        QTest::newRow("length 3") << QByteArray(":W00000300014400;");
-        QTest::newRow("sequence 1") << QByteArray(":W00010200014400;");
-        QTest::newRow("one digit short") << QByteArray(":W0000020001440;");
-        QTest::newRow("no terminator") << QByteArray(":W00000200014400");
-        QTest::newRow("not hex") << QByteArray(":W0000020001440G;");
-        QTest::newRow("other letter") << QByteArray(":X00000200014400;");
-    }
-    void framesOfOtherShapesAreNoAnnounce()
-    {
-        QFETCH(QByteArray, frame);
-        Bootloader b;
-        QVERIFY(talk(b, {frame.toStdString(), ":U;"}).size() == 1); // only the link test
-        QVERIFY(b.announces().empty());
-        QVERIFY(!b.downloadActive());
-        QCOMPARE(b.notes().size(), std::size_t(1));
-    }
-
-    void emptyDownloadIsCompleteAtOnce()
-    {
-        Bootloader b;
-        const Bootloader::Output out = b.receive(":O000002000085C0;", t0);
-        QCOMPARE(show(out.replies), QString(kOAnnounceOk));
-        QVERIFY(out.downloadComplete);
-        QVERIFY(!b.downloadActive());
-    }
-
-    // ---- download lines
-
-    void downloadAcceptsEachLineInTurn()
-    {
-        Bootloader b;
-        Lines frames{announce('W', 3)};
-        frames.insert(frames.end(), kThreeLines.begin(), kThreeLines.end());
-        const Lines replies = talk(b, frames);
-        QCOMPARE(show(replies), show({kWAnnounceOk, ":W0001010191B4;", ":W0002010161B4;", ":W000301013074;"}));
-        QCOMPARE(show(b.acceptedLines()), show(kThreeLines));
-        QVERIFY(!b.downloadActive());
-        QCOMPARE(b.nextLine(), 3);
-        for (int k = 0; k < 3; ++k)
-            QCOMPARE(b.timesReceived(k), 1);
-        QCOMPARE(b.frames(), frames);
-    }
-
-    void lastAcceptedLineCompletesTheDownload()
-    {
-        Bootloader b;
-        TimePoint now = t0;
-        talk(b, {announce('W', 2), kThreeLines[0]}, now);
-        const Bootloader::Output out = b.receive(kThreeLines[1], now);
-        QVERIFY(out.downloadComplete);
-        QCOMPARE(out.replies.size(), std::size_t(1));
-    }
-
-    void replyLetterIsTheDownloadsKindWhateverTheLineSays()
-    {
-        Bootloader b;
-        const Lines replies = talk(b, {announce('O', 1), ":W00010155CDEF;"});
-        QCOMPARE(show(replies), show({kOAnnounceOk, ":O0001010191B4;"}));
-    }
-
-    void intelHexRecordsAreDataLinesStoredAsReceived()
-    {
-        const Lines records = {":10000000000102030405060708090A0B0C0D0E0F78", ":00000001FF"};
-        Bootloader b;
-        TimePoint now = t0;
-        talk(b, {announce('W', 2)}, now);
-        Bootloader::Output out = b.receive(records[0], now);
-        QVERIFY(out.replies.empty()); // no ';': the line may go on
-        out = b.poll(now + 20ms);
-        QCOMPARE(show(out.replies), QString(":W0001010191B4;"));
-        out = b.receive(records[1], now + 40ms);
-        out = b.poll(now + 60ms);
-        QCOMPARE(show(out.replies), QString(":W0002010161B4;"));
-        QCOMPARE(b.acceptedLines(), records);
-    }
-
-    void framesAreStoredExactly()
-    {
+        add("link test during a download", plain, {w3, kLine[0], ":U;", kLine[1]}, {kWAck, kW1, kU, kW2},
+            {kLine[0], kLine[1]}, "active=1 next=2 completed=0 received=1,1 rejected=0,0");
+        const std::pair<int, std::string> erase[] = {{3, kKSuccess}, {0, kKFailure}, {1, ":K00000101C074;"}};
+        for (const auto &[status, reply] : erase) {
+            QTest::addRow("erase status %d", status)
+                << with([s = status](Options &o) { o.eraseStatus = std::uint8_t(s); }) << Lines{kEraseFlash, kEraseData}
+                << Lines{reply, reply} << Lines{} << QString(idle);
+        }
+        add("announce with a wrong CRC", plain, {":W00000200014401;"}, {kWAck}, {},
+            "active=1 next=0 completed=0 received= rejected=");
+        for (const char *shape : {":W00000300014400;", ":W00010200014400;", ":W0000020001440;", ":W00000200014400",
+                 ":W0000020001440G;", ":X00000200014400;"})
+            QTest::addRow("no announce: %s", shape)
+                << plain << Lines{shape, ":U;"} << Lines{kU} << Lines{} << QString(idle);
+        add("empty download is complete at once", plain, {announce('O', 0)}, {kOAck}, {},
+            "active=0 next=0 completed=1 received= rejected=");
+        add("three lines", plain, {w3, kLine[0], kLine[1], kLine[2]}, {kWAck, kW1, kW2, kW3}, kLine,
+            "active=0 next=3 completed=1 received=1,1,1 rejected=0,0,0");
+        add("reply letter is the download's kind", plain, {announce('O', 1), kLine[2]}, {kOAck, kO1}, {kLine[2]},
+            "active=0 next=1 completed=1 received=1 rejected=0");
         // Lower-case digits, blanks and a stray CR are the line's business, not ours.
-        const std::string odd = ":W0001 0aff\r;";
-        Bootloader b;
-        talk(b, {announce('W', 1), odd});
-        QCOMPARE(b.acceptedLines(), Lines{odd});
+        add("frames are kept as they came", plain, {w1, ":W0001 0aff\r;"}, {kWAck, kW1}, {":W0001 0aff\r;"},
+            "active=0 next=1 completed=1 received=1 rejected=0");
+        add("data line without announce", plain, {kLine[0]}, {}, {}, idle);
+        add("lines beyond the announced count", plain, {w1, kLine[0], kLine[1]}, {kWAck, kW1}, {kLine[0]},
+            "active=0 next=1 completed=1 received=1 rejected=0");
+        add("new announce restarts", plain, {w3, kLine[0], kLine[1], announce('O', 2), kLine[2], kLine[0]},
+            {kWAck, kW1, kW2, kOAck, kO1, kO2}, {kLine[2], kLine[0]},
+            "active=0 next=2 completed=1 received=2,2 rejected=0,0");
+        add("rejected twice, then accepted", with([](Options &o) { o.rejections[1] = 2; }),
+            {w3, kLine[0], kLine[1], kLine[1], kLine[1], kLine[2]}, {kWAck, kW1, kW2Rejected, kW2Rejected, kW2, kW3},
+            kLine, "active=0 next=3 completed=1 received=1,3,1 rejected=0,2,0");
+        add("a rejected line does not advance", with([](Options &o) { o.rejections[0] = 1; }), {w3, kLine[0], kLine[1]},
+            {kWAck, kW1Rejected, kW1}, {kLine[1]}, "active=1 next=1 completed=0 received=2 rejected=1");
+        // A download that failed is started again: this time the line goes through.
+        Lines frames{w1};
+        frames.insert(frames.end(), 11, kLine[0]);
+        frames.insert(frames.end(), {w1, kLine[0]});
+        Lines replies{kWAck};
+        replies.insert(replies.end(), 11, kW1Rejected);
+        replies.insert(replies.end(), {kWAck, kW1});
+        add("rejections are spent over the target's life", with([](Options &o) { o.rejections[0] = 11; }), frames,
+            replies, {kLine[0]}, "active=0 next=1 completed=1 received=12 rejected=11");
+        add("the line is dropped once only", with([](Options &o) { o.dropAtLine = 0; }), {w1, kLine[0], kLine[0]},
+            {kWAck, kW1}, {kLine[0]}, "active=0 next=1 completed=1 received=2 rejected=0");
+        add("silent", with([](Options &o) { o.silent = true; }), {":U;", kEraseFlash, w1, kLine[0]}, {}, {}, idle);
+        add("powers up after two link tests", with([](Options &o) { o.powerUpAfter = 2; }),
+            {":U;", kEraseFlash, w1, ":U;", ":U;", kEraseFlash}, {kU, kKSuccess}, {}, idle);
+    }
+    void conversation()
+    {
+        QFETCH(Options, options);
+        QFETCH(Lines, frames);
+        QFETCH(Lines, replies);
+        QFETCH(Lines, accepted);
+        QFETCH(QString, state);
+        Bootloader b(options);
+        int completed = 0;
+        QCOMPARE(show(talk(b, frames, &completed)), show(replies));
+        QCOMPARE(show(b.acceptedLines()), show(accepted));
+        QCOMPARE(show(b.frames()), show(frames)); // every frame is logged, answered or not
+        QStringList received, rejected;
+        for (int k = 0; b.timesReceived(k) > 0; ++k) {
+            received << QString::number(b.timesReceived(k));
+            rejected << QString::number(b.timesRejected(k));
+        }
+        QCOMPARE(QString("active=%1 next=%2 completed=%3 received=%4 rejected=%5")
+                     .arg(int(b.downloadActive()))
+                     .arg(b.nextLine())
+                     .arg(completed)
+                     .arg(received.join(','), rejected.join(',')),
+            state);
     }
 
-    void dataLineWithoutAnnounceIsNotAnswered()
+    void erasesAndAnnouncesAreRecorded()
     {
         Bootloader b;
-        QVERIFY(talk(b, {kThreeLines[0]}).empty());
-        QVERIFY(b.acceptedLines().empty());
-        QCOMPARE(b.frames(), Lines{kThreeLines[0]});
-        QCOMPARE(b.notes().size(), std::size_t(1));
-        QVERIFY(QString::fromStdString(b.notes()[0]).contains(QLatin1String("no download")));
+        // The window's own announce examples, one with a wrong CRC, and the latest download.
+        talk(b,
+            {kEraseFlash, kEraseData, ":K;", ":W00000200014400;", ":W0000020010840C;", ":O000002000085C0;",
+                ":W00000200014401;", announce('O', 2)});
+        QCOMPARE(b.eraseSelectors(), (std::vector<int>{2, 1, -1}));
+        QCOMPARE(b.announces(),
+            (std::vector<Announce>{{'W', 1, true}, {'W', 16, true}, {'O', 0, true}, {'W', 1, false}, {'O', 2, true}}));
+        QCOMPARE(b.downloadKind(), 'O');
+        QCOMPARE(b.announcedCount(), 2);
     }
 
-    void linesBeyondTheAnnouncedCountAreNotAnswered()
+    void unansweredFramesLeaveANote()
     {
         Bootloader b;
-        const Lines replies = talk(b, {announce('W', 1), kThreeLines[0], kThreeLines[1]});
-        QCOMPARE(replies.size(), std::size_t(2));
-        QCOMPARE(b.acceptedLines(), Lines{kThreeLines[0]});
+        const Bootloader::Output out = b.receive(kLine[0], t0);
+        QCOMPARE(show(out.notes), QString::fromStdString("no download announced, no reply to " + kLine[0]));
+        QCOMPARE(show(b.notes()), show(out.notes));
     }
 
-    void newAnnounceRestartsTheDownload()
+    // A frame without ';' ends the idle time after its last byte.
+    void deadlineFollowsTheLastByte()
     {
-        Bootloader b;
-        const Lines replies = talk(
-            b, {announce('W', 3), kThreeLines[0], kThreeLines[1], announce('O', 2), kThreeLines[2], kThreeLines[0]});
-        QCOMPARE(replies.back(), std::string(":O0002010161B4;"));
-        QCOMPARE(show(b.acceptedLines()), show({kThreeLines[2], kThreeLines[0]}));
-        QCOMPARE(b.timesReceived(0), 2);
-        QCOMPARE(b.timesReceived(1), 2);
-        QCOMPARE(b.announces().size(), std::size_t(2));
+        Bootloader b(with([](Options &o) { o.idle = 30ms; }));
+        b.receive(":100000", t0);
+        b.receive("00AA55", t0 + 20ms);
+        QCOMPARE(b.deadline(), std::optional<TimePoint>(t0 + 50ms));
     }
-
-    // ---- rejections
-
-    void lineIsRejectedTheGivenTimesThenAccepted()
-    {
-        Options o;
-        o.rejections = {{1, 2}};
-        Bootloader b(o);
-        const Lines replies = talk(
-            b, {announce('W', 3), kThreeLines[0], kThreeLines[1], kThreeLines[1], kThreeLines[1], kThreeLines[2]});
-        QCOMPARE(show(replies),
-            show({kWAnnounceOk, ":W0001010191B4;", ":W00020100A074;", ":W00020100A074;", ":W0002010161B4;",
-                ":W000301013074;"}));
-        QCOMPARE(show(b.acceptedLines()), show(kThreeLines));
-        QCOMPARE(b.timesReceived(1), 3);
-        QCOMPARE(b.timesRejected(1), 2);
-        QCOMPARE(b.timesRejected(0), 0);
-    }
-
-    void rejectedLineDoesNotAdvance()
-    {
-        Options o;
-        o.rejections = {{0, 1}};
-        Bootloader b(o);
-        talk(b, {announce('W', 3), kThreeLines[0]});
-        QCOMPARE(b.nextLine(), 0);
-        QVERIFY(b.acceptedLines().empty());
-        // Whatever comes next is still line 0.
-        const Lines replies = talk(b, {kThreeLines[1]});
-        QCOMPARE(show(replies), QString(":W0001010191B4;"));
-        QCOMPARE(b.acceptedLines(), Lines{kThreeLines[1]});
-    }
-
-    void rejectionsAreSpentOverTheTargetsLife()
-    {
-        Options o;
-        o.rejections = {{0, 11}};
-        Bootloader b(o);
-        Lines frames{announce('W', 1)};
-        frames.insert(frames.end(), 11, kThreeLines[0]);
-        const Lines failed = talk(b, frames);
-        QCOMPARE(failed.back(), std::string(":W000101005074;"));
-        // The operator starts again: this time the line goes through.
-        const Lines again = talk(b, {announce('W', 1), kThreeLines[0]});
-        QCOMPARE(show(again), show({kWAnnounceOk, ":W0001010191B4;"}));
-        QCOMPARE(b.timesReceived(0), 12);
-    }
-
-    // ---- dropping the line
 
     void dropLineGetsNoReplyAndAsksForAHangUp()
     {
-        Options o;
-        o.dropAtLine = 1;
-        Bootloader b(o);
-        TimePoint now = t0;
-        talk(b, {announce('W', 3), kThreeLines[0]}, now);
+        Bootloader b(with([](Options &o) { o.dropAtLine = 1; }));
+        talk(b, {announce('W', 3), kLine[0]});
         // The next frame in the same read never happened: the line was gone.
-        const Bootloader::Output out = b.receive(kThreeLines[1] + kThreeLines[2] + ":10000000", now);
+        const Bootloader::Output out = b.receive(kLine[1] + kLine[2] + ":10000000", t0 + 1s);
         QVERIFY(out.drop);
         QVERIFY(out.replies.empty());
         QVERIFY(b.hasDropped());
-        QCOMPARE(b.nextLine(), 1);
-        QCOMPARE(b.acceptedLines(), Lines{kThreeLines[0]});
+        QCOMPARE(b.acceptedLines(), Lines{kLine[0]});
         QCOMPARE(b.timesReceived(1), 1);
         QCOMPARE(b.timesReceived(2), 0);
         QVERIFY(!b.deadline()); // the partial frame went with the line
     }
 
-    void dropHappensOnce()
-    {
-        Options o;
-        o.dropAtLine = 0;
-        Bootloader b(o);
-        TimePoint now = t0;
-        talk(b, {announce('W', 1)}, now);
-        QVERIFY(b.receive(kThreeLines[0], now).drop);
-        const Bootloader::Output again = b.receive(kThreeLines[0], now + 5ms);
-        QVERIFY(!again.drop);
-        QCOMPARE(show(again.replies), QString(":W0001010191B4;"));
-    }
-
-    // ---- silent and powered-off targets
-
-    void silentTargetNeverReplies()
-    {
-        Options o;
-        o.silent = true;
-        Bootloader b(o);
-        Lines frames{":U;", kEraseFlash, announce('W', 1), kThreeLines[0]};
-        QVERIFY(talk(b, frames).empty());
-        QCOMPARE(b.frames(), frames);
-        QVERIFY(b.acceptedLines().empty());
-        QVERIFY(!b.downloadActive());
-    }
-
-    void targetAnswersOnlyAfterThePowerUpCount()
-    {
-        Options o;
-        o.powerUpAfter = 2;
-        Bootloader b(o);
-        QVERIFY(!b.poweredUp());
-        QVERIFY(talk(b, {":U;", kEraseFlash, announce('W', 1), ":U;"}).empty());
-        QVERIFY(b.eraseSelectors().empty());
-        QVERIFY(b.announces().empty());
-        QCOMPARE(b.linkTests(), 2);
-        QCOMPARE(show(talk(b, {":U;"})), QString(kU));
-        QVERIFY(b.poweredUp());
-        QCOMPARE(show(talk(b, {kEraseFlash})), QString(kKSuccess));
-        QCOMPARE(b.linkTests(), 3);
-    }
-
     void changedOptionsApplyToTheNextFrame()
     {
         Bootloader b;
-        talk(b, {announce('W', 3), kThreeLines[0]});
-        Options o;
-        o.eraseStatus = 0;
-        o.rejections = {{1, 1}};
-        b.setOptions(o);
-        const Lines replies = talk(b, {kEraseFlash, kThreeLines[1]});
-        QCOMPARE(show(replies), show({kKFailure, ":W00020100A074;"}));
+        talk(b, {announce('W', 3), kLine[0]});
+        b.setOptions(with([](Options &o) {
+            o.eraseStatus = 0;
+            o.rejections[1] = 1;
+        }));
+        QCOMPARE(show(talk(b, {kEraseFlash, kLine[1]})), show({kKFailure, kW2Rejected}));
         QCOMPARE(b.nextLine(), 1);
     }
 
-    // ---- cutting the byte stream into frames
-
-    void frameSplitOverManyReadsIsOneFrame()
+    // Cutting the byte stream into frames. Each step is "<ms> <bytes>", "<ms> poll" or
+    // "<ms> reset"; each reply is listed with the step's time.
+    void stream_data()
     {
-        Bootloader b;
-        const std::string all = announce('W', 1) + kThreeLines[0];
-        Lines replies;
-        TimePoint now = t0;
-        for (const char c : all) {
-            const Bootloader::Output out = b.receive(std::string_view(&c, 1), now);
-            replies.insert(replies.end(), out.replies.begin(), out.replies.end());
-            now += 1ms;
-        }
-        QCOMPARE(show(replies), show({kWAnnounceOk, ":W0001010191B4;"}));
-        QCOMPARE(b.frames(), (Lines{announce('W', 1), kThreeLines[0]}));
-    }
+        QTest::addColumn<Options>("options");
+        QTest::addColumn<Lines>("steps");
+        QTest::addColumn<Lines>("replies");
+        QTest::addColumn<Lines>("frames");
+        QTest::addColumn<int>("ignored");
+        const std::string w1 = announce('W', 1), w2 = announce('W', 2);
 
-    void severalFramesInOneReadAreAnsweredInOrder()
-    {
-        Bootloader b;
-        const Bootloader::Output out = b.receive(":U;" + std::string(kEraseData) + ":U;", t0);
-        QCOMPARE(show(out.replies), show({kU, kKSuccess, kU}));
-    }
-
-    void bytesBeforeAColonAreIgnored()
-    {
-        Bootloader b;
-        const std::string bytes("\r\nnoise;U;\0\xff:U;", 15);
-        const Bootloader::Output out = b.receive(bytes, t0);
-        QCOMPARE(show(out.replies), QString(kU));
-        QCOMPARE(b.frames(), Lines{":U;"});
-        QCOMPARE(b.ignoredBytes(), std::size_t(12));
-    }
-
-    void frameWithoutTerminatorEndsAtTheNextColon()
-    {
-        Bootloader b;
-        TimePoint now = t0;
-        talk(b, {announce('W', 2)}, now);
-        const Bootloader::Output out = b.receive(":10000000AA55\r\n:00000001FF", now);
-        QCOMPARE(out.replies.size(), std::size_t(1));
-        QCOMPARE(b.acceptedLines(), Lines{":10000000AA55\r\n"});
-        QVERIFY(b.deadline().has_value()); // the second record waits for more or for quiet
-    }
-
-    void frameWithoutTerminatorEndsWhenTheLineIsQuiet()
-    {
-        Options o;
-        o.idle = 30ms;
-        Bootloader b(o);
-        TimePoint now = t0;
-        talk(b, {announce('W', 1)}, now);
-        b.receive(":100000", now);
-        b.receive("00AA55", now + 20ms); // still within the quiet time of the first part
-        QCOMPARE(b.deadline(), std::optional<TimePoint>(now + 50ms));
-        QVERIFY(b.poll(now + 49ms).replies.empty());
-        QCOMPARE(b.poll(now + 50ms).replies.size(), std::size_t(1));
-        QCOMPARE(b.acceptedLines(), Lines{":10000000AA55"});
-        QVERIFY(!b.deadline());
-    }
-
-    void lateBytesStartAfterAQuietLineEndedTheFrame()
-    {
+        Lines steps;
+        const std::string all = w1 + kLine[0];
+        for (std::size_t i = 0; i < all.size(); ++i)
+            steps.push_back(std::to_string(i) + " " + all[i]);
+        QTest::newRow("a frame split over many reads")
+            << Options{} << steps << Lines{"16 " + kWAck, std::to_string(all.size() - 1) + " " + kW1}
+            << Lines{w1, kLine[0]} << 0;
+        QTest::newRow("several frames in one read")
+            << Options{} << Lines{"0 :U;" + kEraseData + ":U;"} << Lines{"0 " + kU, "0 " + kKSuccess, "0 " + kU}
+            << Lines{":U;", kEraseData, ":U;"} << 0;
+        QTest::newRow("bytes before a colon are ignored")
+            << Options{} << Lines{std::string("0 \r\nnoise;U;\0\xff:U;", 17)} << Lines{"0 " + kU} << Lines{":U;"} << 12;
+        QTest::newRow("no ';': the next colon ends a frame")
+            << Options{} << Lines{"0 " + w2, "0 :10000000AA55\r\n:00000001FF"} << Lines{"0 " + kWAck, "0 " + kW1}
+            << Lines{w2, ":10000000AA55\r\n"} << 0;
+        // The quiet time counts from the last byte.
+        QTest::newRow("no ';': a quiet line ends a frame")
+            << with([](Options &o) { o.idle = 30ms; })
+            << Lines{"0 " + w1, "0 :100000", "20 00AA55", "49 poll", "50 poll"} << Lines{"0 " + kWAck, "50 " + kW1}
+            << Lines{w1, ":10000000AA55"} << 0;
         // Without a poll in between, the next read still sees that the line went quiet.
-        Bootloader b;
-        TimePoint now = t0;
-        talk(b, {announce('W', 2)}, now);
-        b.receive(":1000", now);
-        const Bootloader::Output out = b.receive("FF:U;", now + 25ms);
-        QCOMPARE(show(out.replies), show({":W0001010191B4;", kU}));
-        QCOMPARE(b.acceptedLines(), Lines{":1000"});
-        QCOMPARE(b.ignoredBytes(), std::size_t(2));
+        QTest::newRow("late bytes after a quiet line")
+            << Options{} << Lines{"0 " + w2, "0 :1000", "25 FF:U;"} << Lines{"0 " + kWAck, "25 " + kW1, "25 " + kU}
+            << Lines{w2, ":1000", ":U;"} << 2;
+        QTest::newRow("reset forgets a partial frame")
+            << Options{} << Lines{"0 :U", "0 reset", "1 ;:U;"} << Lines{"1 " + kU} << Lines{":U;"} << 1;
     }
-
-    void resetLineForgetsAPartialFrame()
+    void stream()
     {
-        Bootloader b;
-        b.receive(":U", t0);
-        b.resetLine();
-        const Bootloader::Output out = b.receive(";:U;", t0 + 1ms);
-        QCOMPARE(show(out.replies), QString(kU));
-        QCOMPARE(b.frames(), Lines{":U;"});
+        QFETCH(Options, options);
+        QFETCH(Lines, steps);
+        QFETCH(Lines, replies);
+        QFETCH(Lines, frames);
+        QFETCH(int, ignored);
+        Bootloader b(options);
+        Lines got;
+        for (const std::string &step : steps) {
+            const std::size_t space = step.find(' ');
+            const std::string ms = step.substr(0, space), bytes = step.substr(space + 1);
+            const TimePoint at = t0 + std::chrono::milliseconds(std::stoi(ms));
+            Bootloader::Output out;
+            if (bytes == "reset")
+                b.resetLine();
+            else
+                out = bytes == "poll" ? b.poll(at) : b.receive(bytes, at);
+            for (const std::string &r : out.replies)
+                got.push_back(ms + " " + r);
+        }
+        QCOMPARE(show(got), show(replies));
+        QCOMPARE(show(b.frames()), show(frames));
+        QCOMPARE(b.ignoredBytes(), std::size_t(ignored));
     }
 };
 

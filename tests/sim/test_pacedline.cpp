@@ -42,27 +42,21 @@ private slots:
         QVERIFY(!line.nextDue());
     }
 
-    void laterBytesQueueBehindEarlierOnes()
+    // A run starts when the line is free, or later when it is pushed later.
+    void runsQueueAndKeepTheirPauses()
     {
         PacedLine line(10ms);
         line.push("ab", t0);
         line.push("cd", t0 + 5ms); // the line is busy until t0 + 20 ms
         QCOMPARE(line.freeAt(), t0 + 40ms);
+        line.push("ef", line.freeAt() + 50ms);
         QCOMPARE(line.take(t0 + 100ms), std::string("ab"));
         TimePoint first;
         QCOMPARE(line.take(t0 + 100ms, &first), std::string("cd"));
         QCOMPARE(first, t0 + 30ms);
-    }
-
-    void aPauseBetweenRunsIsKept()
-    {
-        PacedLine line(10ms);
-        line.push("ab", t0);
-        line.push("cd", line.freeAt() + 50ms);
-        QCOMPARE(line.take(t0 + 69ms), std::string("ab"));
-        QVERIFY(line.take(t0 + 69ms).empty());
-        QCOMPARE(line.nextDue(), std::optional<TimePoint>(t0 + 80ms));
-        QCOMPARE(line.take(t0 + 90ms), std::string("cd"));
+        QVERIFY(line.take(t0 + 99ms).empty());
+        QCOMPARE(line.nextDue(), std::optional<TimePoint>(t0 + 100ms));
+        QCOMPARE(line.take(t0 + 110ms), std::string("ef"));
     }
 
     void withoutPacingEverythingIsThroughAtItsStart()

@@ -1,13 +1,15 @@
 // The simulator's command line, its endpoints and the saved download.
 #include "simconfig.h"
 
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
 using namespace morven::sim;
 
 namespace {
+
+const QString kDefaults = QStringLiteral(
+    "tcp=- pty=0 erase=3 reject= delay=0 split=0 drop=- silent=0 powerup=0 baud=0 idle=20 save= verbose=0 help=0");
 
 // Everything a command line can set, in one comparable line.
 QString describe(const SimConfig &c)
@@ -33,17 +35,23 @@ QString describe(const SimConfig &c)
         .arg(int(c.help));
 }
 
-QStringList argv(const QString &line)
+// The defaults with the given "key=value" items changed.
+QString changed(const QString &changes)
 {
-    QStringList args{QStringLiteral("morven-sim")};
-    if (!line.isEmpty())
-        args << line.split(QLatin1Char(' '));
-    return args;
+    QStringList items = kDefaults.split(QLatin1Char(' '));
+    for (const QString &change : changes.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        for (QString &item : items) {
+            if (item.section(QLatin1Char('='), 0, 0) == change.section(QLatin1Char('='), 0, 0))
+                item = change;
+        }
+    }
+    return items.join(QLatin1Char(' '));
 }
 
-const QString kDefaults
-    = QStringLiteral("pty=0 erase=3 reject= delay=0 split=0 drop=- silent=0 powerup=0 baud=0 idle=20 "
-                     "save= verbose=0 help=0");
+QStringList argv(const QString &line)
+{
+    return QStringList{QStringLiteral("morven-sim")} + line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
 
 } // namespace
 
@@ -56,29 +64,22 @@ private slots:
     {
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("port only") << "--tcp 7776"
-                                   << "tcp=127.0.0.1:7776 " + kDefaults;
-        QTest::newRow("host and port") << "--tcp 127.0.0.1:0"
-                                       << "tcp=127.0.0.1:0 " + kDefaults;
-        QTest::newRow("localhost") << "--tcp localhost:5"
-                                   << "tcp=127.0.0.1:5 " + kDefaults;
-        QTest::newRow("ipv6 loopback") << "--tcp [::1]:7000"
-                                       << "tcp=::1:7000 " + kDefaults;
-        QTest::newRow("equals form") << "--tcp=7776"
-                                     << "tcp=127.0.0.1:7776 " + kDefaults;
-        QTest::newRow("pty only") << "--pty" << QString(kDefaults).replace("pty=0", "pty=1").prepend("tcp=- ");
-        QTest::newRow("everything")
-            << "--tcp 9000 --pty --erase-status 1 --reject 2:3 --reject 0:11 --delay 40 --split --drop-after 7 "
-               "--silent --power-up-after 4 --baud 9600 --idle 35 --save out.txt --verbose"
-            << "tcp=127.0.0.1:9000 pty=1 erase=1 reject=0:11,2:3 delay=40 split=1 drop=7 silent=1 powerup=4 "
-               "baud=9600 idle=35 save=out.txt verbose=1 help=0";
-        QTest::newRow("same line rejected twice: the later count")
-            << "--pty --reject 2:3 --reject 2:5"
-            << QString(kDefaults).replace("pty=0", "pty=1").replace("reject=", "reject=2:5").prepend("tcp=- ");
-        QTest::newRow("erase failure status") << "--tcp 1 --erase-status 0"
-                                              << "tcp=127.0.0.1:1 " + QString(kDefaults).replace("erase=3", "erase=0");
-        QTest::newRow("help needs nothing else") << "--help"
-                                                 << "tcp=- " + QString(kDefaults).replace("help=0", "help=1");
+        const char *rows[][3] = {
+            {"port only", "--tcp 7776", "tcp=127.0.0.1:7776"},
+            {"host and port", "--tcp 127.0.0.1:0", "tcp=127.0.0.1:0"},
+            {"localhost", "--tcp localhost:5", "tcp=127.0.0.1:5"},
+            {"ipv6 loopback", "--tcp [::1]:7000", "tcp=::1:7000"},
+            {"pty only", "--pty", "pty=1"},
+            {"everything",
+                "--tcp 9000 --pty --erase-status 1 --reject 2:3 --reject 0:11 --delay 40 --split --drop-after 7 "
+                "--silent --power-up-after 4 --baud 9600 --idle 35 --save out.txt --verbose",
+                "tcp=127.0.0.1:9000 pty=1 erase=1 reject=0:11,2:3 delay=40 split=1 drop=7 silent=1 powerup=4 "
+                "baud=9600 idle=35 save=out.txt verbose=1"},
+            {"same line rejected twice: the later count", "--pty --reject 2:3 --reject 2:5", "pty=1 reject=2:5"},
+            {"help needs nothing else", "--help", "help=1"},
+        };
+        for (const auto &r : rows)
+            QTest::newRow(r[0]) << QString(r[1]) << changed(r[2]);
     }
     void accepted()
     {
@@ -93,49 +94,32 @@ private slots:
     void refused_data()
     {
         QTest::addColumn<QString>("line");
-        QTest::addColumn<QString>("error");
-        QTest::newRow("nothing to serve") << "--delay 5"
-                                          << "--tcp";
-        QTest::newRow("no arguments") << ""
-                                      << "--pty";
-        QTest::newRow("tcp without value") << "--tcp"
-                                           << "tcp";
-        QTest::newRow("port too big") << "--tcp 65536"
-                                      << "--tcp";
-        QTest::newRow("port not a number") << "--tcp 127.0.0.1:http"
-                                           << "--tcp";
-        QTest::newRow("empty port") << "--tcp 127.0.0.1:"
-                                    << "--tcp";
-        QTest::newRow("host not an address") << "--tcp 127.0.0.999:5"
-                                             << "--tcp";
-        QTest::newRow("unbracketed ipv6") << "--tcp ::1:5"
-                                          << "--tcp";
-        QTest::newRow("erase status too big") << "--pty --erase-status 256"
-                                              << "--erase-status";
-        QTest::newRow("erase status not a number") << "--pty --erase-status x"
-                                                   << "--erase-status";
-        QTest::newRow("reject without times") << "--pty --reject 3"
-                                              << "--reject";
-        QTest::newRow("reject negative line") << "--pty --reject=-1:2"
-                                              << "--reject";
-        QTest::newRow("reject three fields") << "--pty --reject 1:2:3"
-                                             << "--reject";
-        QTest::newRow("negative delay") << "--pty --delay=-5"
-                                        << "--delay";
-        QTest::newRow("drop not a number") << "--pty --drop-after x"
-                                           << "--drop-after";
-        QTest::newRow("negative power-up count") << "--pty --power-up-after=-1"
-                                                 << "--power-up-after";
-        QTest::newRow("baud not a number") << "--pty --baud fast"
-                                           << "--baud";
-        QTest::newRow("zero idle") << "--pty --idle 0"
-                                   << "--idle";
-        QTest::newRow("empty save name") << "--pty --save="
-                                         << "--save";
-        QTest::newRow("unknown option") << "--pty --bogus"
-                                        << "bogus";
-        QTest::newRow("stray argument") << "--pty extra"
-                                        << "extra";
+        QTest::addColumn<QString>("error"); // what the reason must name
+        const char *rows[][3] = {
+            {"nothing to serve", "--delay 5", "--tcp"},
+            {"no arguments", "", "--pty"},
+            {"tcp without value", "--tcp", "tcp"},
+            {"port too big", "--tcp 65536", "--tcp"},
+            {"port not a number", "--tcp 127.0.0.1:http", "--tcp"},
+            {"empty port", "--tcp 127.0.0.1:", "--tcp"},
+            {"host not an address", "--tcp 127.0.0.999:5", "--tcp"},
+            {"unbracketed ipv6", "--tcp ::1:5", "--tcp"},
+            {"erase status too big", "--pty --erase-status 256", "--erase-status"},
+            {"erase status not a number", "--pty --erase-status x", "--erase-status"},
+            {"reject without times", "--pty --reject 3", "--reject"},
+            {"reject negative line", "--pty --reject=-1:2", "--reject"},
+            {"reject three fields", "--pty --reject 1:2:3", "--reject"},
+            {"negative delay", "--pty --delay=-5", "--delay"},
+            {"drop not a number", "--pty --drop-after x", "--drop-after"},
+            {"negative power-up count", "--pty --power-up-after=-1", "--power-up-after"},
+            {"baud not a number", "--pty --baud fast", "--baud"},
+            {"zero idle", "--pty --idle 0", "--idle"},
+            {"empty save name", "--pty --save=", "--save"},
+            {"unknown option", "--pty --bogus", "bogus"},
+            {"stray argument", "--pty extra", "extra"},
+        };
+        for (const auto &r : rows)
+            QTest::newRow(r[0]) << QString(r[1]) << QString(r[2]);
     }
     void refused()
     {
@@ -149,39 +133,36 @@ private slots:
         QVERIFY(c.verbose);
     }
 
-    void usageNamesEveryOption()
+    // The option list comes from the parser; the first line names the program as called.
+    void usageNamesTheProgram()
     {
         const QString text = simUsage(QStringLiteral("morven-sim"));
-        QVERIFY(text.startsWith(QLatin1String("Usage: morven-sim")));
-        for (const char *option : {"--tcp", "--pty", "--erase-status", "--reject", "--delay", "--split", "--drop-after",
-                 "--silent", "--power-up-after", "--baud", "--idle", "--save", "--verbose", "--help"})
-            QVERIFY2(text.contains(QLatin1String(option)), option);
+        QVERIFY2(text.startsWith(QLatin1String("Usage: morven-sim [options]\n")), qPrintable(text));
+        QVERIFY(text.contains(QLatin1String("--power-up-after")));
     }
 
+    void startSimNamesItsEndpoints_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("tcp and pty") << "--tcp 127.0.0.1:0 --pty"
+                                     << "listening on 127.0.0.1:PORT, serial device PTY";
+        QTest::newRow("ipv6 in brackets") << "--tcp [::1]:0"
+                                          << "listening on [::1]:PORT";
+    }
     void startSimNamesItsEndpoints()
     {
+        QFETCH(QString, line);
+        QFETCH(QString, expected);
         SimConfig c;
         QString error;
-        QVERIFY(parseSimArguments(argv(QStringLiteral("--tcp 127.0.0.1:0 --pty")), c, &error));
+        QVERIFY(parseSimArguments(argv(line), c, &error));
         SimTarget target;
         QStringList endpoints;
-        QVERIFY2(startSim(target, c, &endpoints, &error), qPrintable(error));
-        QCOMPARE(endpoints.size(), 2);
-        QCOMPARE(endpoints[0], QStringLiteral("listening on 127.0.0.1:%1").arg(target.port()));
-        QCOMPARE(endpoints[1], QStringLiteral("serial device %1").arg(target.ptyPath()));
-        QVERIFY(QRegularExpression(QStringLiteral("^serial device /dev/\\S+$")).match(endpoints[1]).hasMatch());
-    }
-
-    void startSimWritesIpv6InBrackets()
-    {
-        SimConfig c;
-        QString error;
-        QVERIFY(parseSimArguments(argv(QStringLiteral("--tcp [::1]:0")), c, &error));
-        SimTarget target;
-        QStringList endpoints;
-        if (!startSim(target, c, &endpoints, &error))
+        if (!startSim(target, c, &endpoints, &error) && c.host.protocol() == QAbstractSocket::IPv6Protocol)
             QSKIP("no IPv6 loopback here");
-        QCOMPARE(endpoints, QStringList{QStringLiteral("listening on [::1]:%1").arg(target.port())});
+        QCOMPARE(endpoints.join(", "),
+            expected.replace("PORT", QString::number(target.port())).replace("PTY", target.ptyPath()));
     }
 
     void startSimReportsAPortInUse()
@@ -195,23 +176,20 @@ private slots:
         QString error;
         QVERIFY(!startSim(second, c, nullptr, &error));
         QVERIFY2(error.contains(QString::number(first.port())), qPrintable(error));
+        QVERIFY(!second.isListening());
     }
 
     void savedLinesEndWithCrLf()
     {
         QTemporaryDir dir;
-        QVERIFY(dir.isValid());
         const QString path = dir.filePath(QStringLiteral("out.txt"));
         QString error;
         QVERIFY(saveLines({":W0001AA;", ":10000000FF"}, path, &error));
         QFile f(path);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), QByteArray(":W0001AA;\r\n:10000000FF\r\n"));
-        f.close();
-
         QVERIFY(saveLines({}, path, &error));
         QCOMPARE(QFileInfo(path).size(), 0);
-
         QVERIFY(!saveLines({"x"}, dir.filePath(QStringLiteral("missing/out.txt")), &error));
         QVERIFY(!error.isEmpty());
     }
