@@ -49,6 +49,7 @@ private slots:
         row("Frame4", "QGroupBox", "Connect driver configuration", 26, 14, 379, 154, false);
         row("Option1", "QRadioButton", "NET LINK", 24, 24, 81, 17, true);
         row("Label9", "QLabel", "IP address:", 112, 27, 66, 12, true);
+        // The default host is only read here; the test sockets refuse to connect to it.
         row("IP_Addr", "QLineEdit", "192.168.0.50", 180, 24, 111, 18, true);
         row("Shape11", "morven::Lamp", "", 320, 24, 17, 19, true);
         row("Label10", "QLabel", "Port:", 146, 52, 30, 14, true);
