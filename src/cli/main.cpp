@@ -1,5 +1,6 @@
 // morvenctl: the update tool without its window, for scripts, production lines and speed.
 #include "commands.h"
+#include "version.h"
 
 #include <QCoreApplication>
 
@@ -9,7 +10,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("morvenctl"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.16"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(MORVEN_VERSION));
     QStringList args = QCoreApplication::arguments();
     const QString command = args.size() > 1 ? args[1] : QString();
     args.removeAt(0);
@@ -25,7 +26,7 @@ int main(int argc, char *argv[])
     if (command == QLatin1String("sim"))
         return runSim(args);
     if (command == QLatin1String("--version")) {
-        std::printf("morvenctl 1.16\n");
+        std::printf("morvenctl %s\n", MORVEN_VERSION);
         return Ok;
     }
     const bool asked
