@@ -99,7 +99,8 @@ void FrmMain::convertRecordList(Format format)
     List2Items.setLines(std::move(result.lines));
     // A refused record stops the run; the lines made before it stay in the list.
     if (result.error)
-        dialogs_->message(QString::fromStdString(result.error->message));
+        dialogs_->message(
+            QStringLiteral("Line %1: %2").arg(result.error->line).arg(QString::fromStdString(result.error->message)));
 }
 
 } // namespace morven

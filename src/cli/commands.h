@@ -6,11 +6,13 @@
 
 namespace morven::cli {
 
-// Each takes the arguments from the subcommand's name on and returns the exit status.
+// Each takes the arguments from the subcommand's name on and returns the exit status; a bad
+// command line or input file ends it by throwing Failure (see commandline.h).
 int runConvert(const QStringList &args);
 int runFlash(const QStringList &args);
 int runPing(const QStringList &args);
 int runErase(const QStringList &args);
+int runPorts(const QStringList &args);
 int runSim(const QStringList &args);
 
 const char *usage();

@@ -1,5 +1,7 @@
 #include "flashjob.h"
 
+#include "trace.h"
+
 namespace morven::cli {
 
 namespace {
@@ -19,10 +21,15 @@ ExitCode codeFor(FlashSession::Failure failure)
     }
     return Internal;
 }
+
+QByteArray bytesOf(std::string_view s)
+{
+    return QByteArray(s.data(), qsizetype(s.size()));
+}
 } // namespace
 
 FlashJob::FlashJob(std::unique_ptr<TargetLink> link, const LineStore &lines, const FlashSession::Options &options,
-    const JobTiming &timing, QObject *parent)
+    const JobTiming &timing, Trace *trace, QObject *parent)
     : QObject(parent)
     , link_(std::move(link))
     , session_(lines,
@@ -32,16 +39,17 @@ FlashJob::FlashJob(std::unique_ptr<TargetLink> link, const LineStore &lines, con
               return o;
           }())
     , timing_(timing)
+    , trace_(trace)
 {
     timer_.setSingleShot(true);
     timer_.setTimerType(Qt::PreciseTimer);
     connect(&timer_, &QTimer::timeout, this, &FlashJob::onTimeout);
     connect(link_.get(), &TargetLink::opened, this, &FlashJob::onOpened);
     connect(link_.get(), &TargetLink::openFailed, this,
-        [this](const QString &why) { finish(LinkFailed, QStringLiteral("cannot open %1: %2").arg(name(), why)); });
+        [this](const QString &why) { finish(LinkFailed, QStringLiteral("cannot open the link: %1").arg(why)); });
     connect(link_.get(), &TargetLink::received, this, &FlashJob::onReceived);
     connect(link_.get(), &TargetLink::lost, this,
-        [this](const QString &why) { finish(ReplyTimeout, QStringLiteral("%1: %2").arg(name(), why)); });
+        [this](const QString &why) { finish(ReplyTimeout, why); });
 }
 
 void FlashJob::start()
@@ -50,8 +58,17 @@ void FlashJob::start()
     link_->open();
 }
 
+double FlashJob::elapsedSeconds() const
+{
+    if (!clock_.isValid())
+        return 0.0;
+    return double(finishedNs_ >= 0 ? finishedNs_ : clock_.nsecsElapsed()) / 1e9;
+}
+
 void FlashJob::onOpened()
 {
+    if (trace_)
+        trace_->note(name(), QStringLiteral("link open"));
     perform(session_.start());
 }
 
@@ -62,6 +79,8 @@ void FlashJob::onReceived(const QByteArray &bytes)
     for (const std::string &frame : frames_) {
         if (finished_)
             return;
+        if (trace_)
+            trace_->received(name(), bytesOf(frame));
         const FlashSession::Step step = session_.onReply(frame);
         if (!step.send.empty() || step.finished)
             perform(step);
@@ -76,21 +95,24 @@ void FlashJob::onTimeout()
 
 void FlashJob::perform(const FlashSession::Step &step)
 {
-    if (!step.send.empty() && !link_->write(QByteArray(step.send.data(), qsizetype(step.send.size())))) {
-        finish(ReplyTimeout, QStringLiteral("%1: the link refused the data").arg(name()));
-        return;
+    if (!step.send.empty()) {
+        if (trace_)
+            trace_->sent(name(), bytesOf(step.send));
+        if (!link_->write(bytesOf(step.send))) {
+            finish(ReplyTimeout, QStringLiteral("the link refused the data"));
+            return;
+        }
     }
     if (session_.stage() != lastStage_) {
         lastStage_ = session_.stage();
         emit stageChanged();
     }
-    if (session_.stage() == FlashSession::Stage::Download || session_.stage() == FlashSession::Stage::Done)
+    if (session_.options().download
+        && (session_.stage() == FlashSession::Stage::Download || session_.stage() == FlashSession::Stage::Done))
         emit progressed();
     if (step.finished) {
         const ExitCode code = codeFor(session_.failure());
-        finish(code,
-            code == Ok ? QString()
-                       : QStringLiteral("%1: %2").arg(name(), QString::fromStdString(session_.failureText())));
+        finish(code, QString::fromStdString(session_.failureText()));
         return;
     }
     armTimer();
@@ -102,21 +124,55 @@ void FlashJob::armTimer()
         session_.stage() == FlashSession::Stage::WaitBootloader ? timing_.probeIntervalMs : timing_.replyTimeoutMs);
 }
 
-void FlashJob::abort(ExitCode code, const QString &why)
+void FlashJob::abort(int code, const QString &why)
 {
-    finish(code, QStringLiteral("%1: %2").arg(name(), why));
+    finish(code, why);
 }
 
-void FlashJob::finish(ExitCode code, const QString &why)
+void FlashJob::finish(int code, const QString &why)
 {
     if (finished_)
         return;
     finished_ = true;
+    finishedNs_ = clock_.isValid() ? clock_.nsecsElapsed() : 0;
     result_ = code;
     message_ = why;
     timer_.stop();
     link_->close();
+    if (trace_)
+        trace_->note(name(), QStringLiteral("link closed: %1").arg(whereLeft()));
     emit finished();
+}
+
+QString FlashJob::whereLeft() const
+{
+    const FlashSession &s = session_;
+    const FlashSession::Options &o = s.options();
+    const QString area = o.erase == FlashSession::Erase::Data ? QStringLiteral("data area") : QStringLiteral("flash");
+    QString erased;
+    if (s.eraseSent()) {
+        switch (s.eraseStatus()) {
+        case 3:
+            erased = QStringLiteral("%1 erased").arg(area);
+            break;
+        case 0:
+            erased = QStringLiteral("erasing the %1 failed, it may be partly erased").arg(area);
+            break;
+        case -1:
+            erased = QStringLiteral("erase of the %1 sent but not confirmed, it may be erased").arg(area);
+            break;
+        default:
+            erased = QStringLiteral("%1 erased but not blank").arg(area);
+            break;
+        }
+    }
+    if (s.announceSent()) {
+        const QString written = QStringLiteral("%1 of %2 lines written").arg(s.linesDone()).arg(s.totalLines());
+        return erased.isEmpty() ? written : erased + QStringLiteral(", ") + written;
+    }
+    if (!erased.isEmpty())
+        return erased;
+    return QStringLiteral("not touched");
 }
 
 } // namespace morven::cli

@@ -14,6 +14,8 @@
 
 namespace morven::cli {
 
+class Trace;
+
 struct JobTiming
 {
     int replyTimeoutMs = 2000; // for a reply to any frame but the link test
@@ -28,18 +30,22 @@ class FlashJob : public QObject
     Q_OBJECT
 public:
     FlashJob(std::unique_ptr<TargetLink> link, const LineStore &lines, const FlashSession::Options &options,
-        const JobTiming &timing, QObject *parent = nullptr);
+        const JobTiming &timing, Trace *trace, QObject *parent = nullptr);
 
     void start();
-    // Ends the run from outside (the overall time is up).
-    void abort(ExitCode code, const QString &why);
+    // Ends the run from outside (the overall time is up, or the run was interrupted).
+    void abort(int code, const QString &why);
 
     QString name() const { return link_->name(); }
     const FlashSession &session() const { return session_; }
     bool isFinished() const { return finished_; }
-    ExitCode result() const { return result_; }
+    int result() const { return result_; }
     QString message() const { return message_; }
-    double elapsedSeconds() const { return double(clock_.nsecsElapsed()) / 1e9; }
+    // This target's own time: from its start to its end (or to now while it runs).
+    double elapsedSeconds() const;
+    // Where the run left the target, for the operator: "not touched", "erased, 41 of 512 lines
+    // written", ...
+    QString whereLeft() const;
 
 signals:
     void stageChanged();
@@ -51,19 +57,21 @@ private:
     void onReceived(const QByteArray &bytes);
     void onTimeout();
     void perform(const FlashSession::Step &step);
-    void finish(ExitCode code, const QString &why);
+    void finish(int code, const QString &why);
     void armTimer();
 
     std::unique_ptr<TargetLink> link_;
     FlashSession session_;
     JobTiming timing_;
+    Trace *trace_;
     ReplyFramer framer_;
     QTimer timer_;
     QElapsedTimer clock_;
+    qint64 finishedNs_ = -1;
     std::vector<std::string> frames_;
     std::optional<FlashSession::Stage> lastStage_;
     bool finished_ = false;
-    ExitCode result_ = Ok;
+    int result_ = Ok;
     QString message_;
 };
 

@@ -123,8 +123,8 @@ void Reporter::onFinished(Entry &e)
 {
     const FlashJob &job = *e.job;
     QJsonObject o{{"event", job.result() == Ok ? "done" : "failed"}, {"target", job.name()},
-        {"code", int(job.result())}, {"seconds", job.elapsedSeconds()},
-        {"lines_done", qint64(job.session().linesDone())}};
+        {"code", job.result()}, {"seconds", job.elapsedSeconds()},
+        {"lines_done", qint64(job.session().linesDone())}, {"left", job.whereLeft()}};
     if (job.result() != Ok)
         o.insert("error", job.message());
     event(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)));
@@ -155,6 +155,23 @@ void Reporter::redraw()
     std::fflush(stderr);
 }
 
+QString Reporter::outcome(const FlashJob &job) const
+{
+    const FlashSession &s = job.session();
+    const QString time = QStringLiteral(" in %1 s").arg(job.elapsedSeconds(), 0, 'f', 1);
+    if (job.result() != Ok)
+        return QStringLiteral("error %1 (exit %2): %3; left %4")
+            .arg(job.name())
+            .arg(job.result())
+            .arg(job.message(), job.whereLeft());
+    if (s.options().download)
+        return QStringLiteral("ok %1: %2 lines").arg(job.name()).arg(s.linesDone()) + time;
+    if (s.eraseSent())
+        return QStringLiteral("ok %1: %2").arg(job.name(), job.whereLeft()) + time;
+    return QStringLiteral("ok %1: the bootloader answered after %2 link tests").arg(job.name()).arg(s.linkTestsSent())
+        + time;
+}
+
 void Reporter::summary()
 {
     if (tty_ && !quiet_) {
@@ -166,14 +183,8 @@ void Reporter::summary()
         const FlashJob &job = *e->job;
         if (job.result() == Ok)
             ++ok;
-        if (!quiet_ || job.result() != Ok) {
-            if (job.result() == Ok)
-                std::fprintf(stderr, "ok %s: %zu lines in %.1f s\n", qPrintable(job.name()), job.session().linesDone(),
-                    job.elapsedSeconds());
-            else
-                std::fprintf(stderr, "error %s (exit %d): %s\n", qPrintable(job.name()), int(job.result()),
-                    qPrintable(job.message()));
-        }
+        if (!quiet_ || job.result() != Ok)
+            std::fprintf(stderr, "%s\n", qPrintable(outcome(job)));
     }
     if (!quiet_ && entries_.size() > 1)
         std::fprintf(stderr, "summary: %d of %lld targets updated\n", ok, qint64(entries_.size()));

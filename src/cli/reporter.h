@@ -40,6 +40,8 @@ private:
     void onFinished(Entry &e);
     void redraw();
     QString progressText(const Entry &e) const;
+    // The closing line of one target: what it did, or what went wrong and where it was left.
+    QString outcome(const FlashJob &job) const;
     void event(const QString &json);
 
     bool json_;

@@ -6,19 +6,6 @@ namespace morven {
 
 namespace {
 
-// Digit value by character code; anything that is not a hex digit keeps its own code, which
-// is how a stray character ends up as a pair value above 255.
-constexpr unsigned digitValue(unsigned char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - 48u;
-    if (c >= 'A' && c <= 'F')
-        return c - 55u;
-    if (c >= 'a' && c <= 'f')
-        return c - 87u;
-    return c;
-}
-
 // Half the length, rounded half to even: an odd length m + 0.5 goes to whichever of m and
 // m + 1 is even.
 constexpr std::size_t pairCount(std::size_t length)
@@ -43,7 +30,7 @@ ParseReport parse(Workspace &ws)
     for (std::size_t i = 1; i < p; ++i) {
         const auto hi = static_cast<unsigned char>(s[2 * i - 1]);
         const auto lo = static_cast<unsigned char>(s[2 * i]);
-        const unsigned value = digitValue(hi) * 16u + digitValue(lo);
+        const unsigned value = recordDigitValue(hi) * 16u + recordDigitValue(lo);
         ws.HexData[i - 1] = static_cast<std::uint8_t>(value & 0xFFu);
         if (report.firstBadPair < 0 && !(isHexDigit(hi) && isHexDigit(lo)))
             report.firstBadPair = static_cast<int>(i - 1);

@@ -47,6 +47,25 @@ inline char *writeHexByte(char *dst, std::uint8_t b)
     return dst + 2;
 }
 
+// The record codec's digit value of a character: '0'-'9', 'A'-'F' and 'a'-'f' give 0 to 15,
+// any other character keeps its own code (so "0G" is 71 and "GG" is worth more than 255).
+constexpr unsigned recordDigitValue(unsigned char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - 48u;
+    if (c >= 'A' && c <= 'F')
+        return c - 55u;
+    if (c >= 'a' && c <= 'f')
+        return c - 87u;
+    return c;
+}
+
+// A pair of characters read by that rule, high digit first; only its low 8 bits fit a byte.
+constexpr std::uint8_t recordPairValue(unsigned char hi, unsigned char lo)
+{
+    return static_cast<std::uint8_t>((recordDigitValue(hi) * 16u + recordDigitValue(lo)) & 0xFFu);
+}
+
 // True for '0'-'9', 'A'-'F' and 'a'-'f'.
 constexpr bool isHexDigit(unsigned char c)
 {

@@ -1,37 +1,74 @@
 #pragma once
 
+#include "inputerror.h"
 #include "linestore.h"
 #include "workspace.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <optional>
-#include <string>
+#include <string_view>
 
 namespace morven {
 
 // Which button's conversion: ":O" lines, ":W" lines, or ":W" lines with scrambled data.
 enum class Format { O, W, PW };
 
-struct ConversionError
+// Turns Intel HEX record lines into chunk lines one line at a time, so a file of any size
+// converts in constant memory: the data bytes of up to eight data records are gathered into
+// ws.FrameData behind a 16-bit chunk number and a byte count, and every full chunk, or one
+// closed by a non-data record, is printed through CRC16B and DatatoStr2 (Format::O) or
+// DatatoStr3 (W, PW) and handed to the sink. Works through the shared buffers of ws exactly as
+// the window does; what they hold afterwards is what the last step left.
+//
+// Record fields are read with the record codec's digit rule, so a pair such as "0G" counts as
+// 71. A data record is refused only where it cannot be converted safely: a length above 125,
+// a length that promises more data bytes than the line holds, or a chunk past 255 bytes.
+class RecordConverter
 {
-    std::size_t line; // 1-based line number in the input list
-    std::string message; // names the line, e.g. "Line 7: 'G' (character 12) is not a ..."
+public:
+    using Sink = std::function<void(std::string_view line)>;
+
+    RecordConverter(Workspace &ws, Format format, Sink sink);
+
+    // The next line of the record list (lineNo counts from 1). After an error the run is over.
+    [[nodiscard]] std::optional<InputError> feed(std::string_view line, std::size_t lineNo);
+
+    // Data records gathered since the last printed chunk: they print nothing unless a
+    // non-data record follows them.
+    int pendingRecords() const { return k_; }
+    std::size_t pendingBytes() const { return static_cast<std::size_t>(ws_.FrameLen); }
+    // The line of the first of them (0 when none is pending).
+    std::size_t firstPendingLine() const { return firstPending_; }
+    std::uint64_t linesPrinted() const { return sequence_ - 1; }
+
+private:
+    void printChunk();
+    void scramble();
+
+    Workspace &ws_;
+    Format format_;
+    Sink sink_;
+    int k_ = 0;
+    std::size_t firstPending_ = 0;
+    // Wider than the two bytes that are printed, so long lists keep converting; the printed
+    // number wraps after 65535.
+    std::uint64_t sequence_ = 1;
+    // The PW scrambling: each record is altered according to the data sum of the record before
+    // it, the sum restarting at every eighth record of the whole run.
+    std::uint64_t recordIndex_ = 0;
+    unsigned previousSum_ = 0;
 };
 
 struct ConversionResult
 {
     LineStore lines; // the lines printed, up to any refused line
-    std::optional<ConversionError> error; // set when a line was refused
+    std::optional<InputError> error; // set when a line was refused
 };
 
-// Turns Intel HEX record lines into chunk lines: the data bytes of up to eight data records
-// are gathered into ws.FrameData behind a 16-bit chunk number and a byte count, and every
-// full chunk, or one closed by a non-data record, is printed through CRC16B and DatatoStr2
-// (Format::O) or DatatoStr3 (W, PW). Records still pending at the end print nothing.
-// Works through the shared buffers of ws exactly as the window does; what they hold
-// afterwards is what the last step left. A data record that cannot be converted safely (a
-// non-hex character in its fields, a length above 125 or beyond what the line holds, a chunk
-// past 255 bytes) stops the run with an error naming the line; earlier lines are kept.
+// The window's conversion of a whole list (see RecordConverter). Records still pending at the
+// end print nothing. A refused record stops the run; the lines printed before it are kept.
 ConversionResult convertRecords(Workspace &ws, const LineStore &list1, Format f);
 
 } // namespace morven

@@ -21,12 +21,11 @@ template <class OnLine> void splitLines(const char *data, std::size_t n, OnLine 
 {
     std::size_t pos = 0;
     while (pos < n) {
-        const void *cr = std::memchr(data + pos, '\r', n - pos);
-        if (cr == nullptr) {
+        const std::size_t end = findLineEnd(data, n, pos, LineEnds::Cr);
+        if (end == n) {
             onLine(pos, n);
             return;
         }
-        const auto end = static_cast<std::size_t>(static_cast<const char *>(cr) - data);
         onLine(pos, end);
         pos = end + 1;
         if (pos < n && data[pos] == '\n')

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -80,5 +81,90 @@ template <class Sink> void writeItems(const LineStore &list, Sink &&sink, std::s
 
 // The whole file text of a list at once (see writeItems).
 std::string saveText(const LineStore &list);
+
+// Which bytes end a line of a text file.
+enum class LineEnds {
+    Cr, // CR, or CR LF; a LF alone stays inside the line (the window's lists)
+    Any, // CR, LF or CR LF, mixed freely (morvenctl, which reads files from any system)
+};
+
+// Position of the first byte at or after `pos` that ends a line, or n when there is none.
+inline std::size_t findLineEnd(const char *data, std::size_t n, std::size_t pos, LineEnds ends) noexcept
+{
+    if (ends == LineEnds::Cr) {
+        const void *cr = std::memchr(data + pos, '\r', n - pos);
+        return cr ? static_cast<std::size_t>(static_cast<const char *>(cr) - data) : n;
+    }
+    for (; pos < n; ++pos)
+        if (data[pos] == '\n' || data[pos] == '\r')
+            break;
+    return pos;
+}
+
+// Cuts a text that arrives in pieces into lines, by the same rules as a whole file: a CR LF
+// split between two pieces is still one line end, the last line needs no terminator, and a
+// terminator at the very end adds no empty line. Lines are handed over as views into the piece
+// when they lie inside it, so a big file is cut without copying.
+class LineSplitter
+{
+public:
+    explicit LineSplitter(LineEnds ends)
+        : ends_(ends)
+    { }
+
+    // Calls onLine(std::string_view) for each line these bytes complete; stops, returning
+    // false, as soon as onLine returns false.
+    template <class OnLine> bool feed(std::string_view bytes, OnLine &&onLine)
+    {
+        const char *data = bytes.data();
+        const std::size_t n = bytes.size();
+        std::size_t pos = 0;
+        if (skipLf_ && n > 0) {
+            skipLf_ = false;
+            if (data[0] == '\n')
+                pos = 1;
+        }
+        while (pos < n) {
+            const std::size_t end = findLineEnd(data, n, pos, ends_);
+            if (end == n) {
+                partial_.append(data + pos, n - pos);
+                return true;
+            }
+            bool more;
+            if (partial_.empty()) {
+                more = onLine(std::string_view(data + pos, end - pos));
+            } else {
+                partial_.append(data + pos, end - pos);
+                more = onLine(std::string_view(partial_));
+                partial_.clear();
+            }
+            pos = end + 1;
+            if (data[end] == '\r') {
+                if (pos == n)
+                    skipLf_ = true;
+                else if (data[pos] == '\n')
+                    ++pos;
+            }
+            if (!more)
+                return false;
+        }
+        return true;
+    }
+
+    // The last line, when the text does not end with a terminator.
+    template <class OnLine> bool finish(OnLine &&onLine)
+    {
+        if (partial_.empty())
+            return true;
+        const bool more = onLine(std::string_view(partial_));
+        partial_.clear();
+        return more;
+    }
+
+private:
+    LineEnds ends_;
+    std::string partial_;
+    bool skipLf_ = false;
+};
 
 } // namespace morven

@@ -272,14 +272,14 @@ void Bootloader::handleDataLine(std::string_view frame, Output &out)
     if (options_.dropAtLine && *options_.dropAtLine == k && !dropped_) {
         dropped_ = true;
         out.drop = true;
-        note("dropping the line at data line " + std::to_string(k), out);
+        note("dropping the connection at line " + std::to_string(k + 1), out);
         return;
     }
     const auto planned = options_.rejections.find(k);
     if (planned != options_.rejections.end() && rejected_[k] < planned->second) {
         const int n = ++rejected_[k];
         out.replies.push_back(reply(kind_, sequence, 0));
-        note("rejected data line " + std::to_string(k) + " (" + std::to_string(n) + " of "
+        note("rejected line " + std::to_string(k + 1) + " (" + std::to_string(n) + " of "
                 + std::to_string(planned->second) + ")",
             out);
         return;

@@ -14,6 +14,7 @@ struct Parser
 {
     QCommandLineParser parser;
     QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help.")};
+    QCommandLineOption version{{QStringLiteral("V"), QStringLiteral("version")}, QStringLiteral("Show the version.")};
     QCommandLineOption tcp{QStringLiteral("tcp"),
         QStringLiteral("Listen for the PC on TCP [HOST:]PORT (host 127.0.0.1 unless given; port 0 picks a free one)."),
         QStringLiteral("[HOST:]PORT")};
@@ -22,13 +23,14 @@ struct Parser
         QStringLiteral("Status of the erase replies: 3 success (default), 0 failure, other: blank check error."),
         QStringLiteral("N")};
     QCommandLineOption reject{QStringLiteral("reject"),
-        QStringLiteral("Reject data line LINE (from 0) TIMES times before accepting it; repeatable."),
+        QStringLiteral("Reject line LINE (the first line after the announce is 1) TIMES times before accepting it; "
+                       "repeatable."),
         QStringLiteral("LINE:TIMES")};
     QCommandLineOption delay{
         QStringLiteral("delay"), QStringLiteral("Wait MS milliseconds before each reply."), QStringLiteral("MS")};
     QCommandLineOption split{QStringLiteral("split"), QStringLiteral("Send each reply as two writes a few ms apart.")};
     QCommandLineOption dropAfter{QStringLiteral("drop-after"),
-        QStringLiteral("When data line LINE (from 0) first arrives, give no reply and drop the connection."),
+        QStringLiteral("When line LINE (from 1) first arrives, give no reply and drop the connection."),
         QStringLiteral("LINE")};
     QCommandLineOption silent{QStringLiteral("silent"), QStringLiteral("Never reply.")};
     QCommandLineOption powerUpAfter{QStringLiteral("power-up-after"),
@@ -47,7 +49,7 @@ struct Parser
         parser.setApplicationDescription(
             QStringLiteral("Simulated update target: answers the PC's bootloader frames over TCP or a "
                            "pseudo-terminal until it gets SIGINT or SIGTERM."));
-        parser.addOptions({help, tcp, pty, eraseStatus, reject, delay, split, dropAfter, silent, powerUpAfter, baud,
+        parser.addOptions({help, version, tcp, pty, eraseStatus, reject, delay, split, dropAfter, silent, powerUpAfter, baud,
             idle, save, verbose});
     }
 };
@@ -108,8 +110,9 @@ bool parseSimArguments(const QStringList &args, SimConfig &out, QString *error)
     if (!p.parser.parse(args))
         return fail(error, p.parser.errorText());
     SimConfig c;
-    if (p.parser.isSet(p.help)) {
-        c.help = true;
+    if (p.parser.isSet(p.help) || p.parser.isSet(p.version)) {
+        c.help = p.parser.isSet(p.help);
+        c.version = !c.help;
         out = c;
         return true;
     }
@@ -133,9 +136,9 @@ bool parseSimArguments(const QStringList &args, SimConfig &out, QString *error)
         const QStringList parts = r.split(QLatin1Char(':'));
         long long line = 0;
         long long times = 0;
-        if (parts.size() != 2 || !number(parts[0], 0, 65534, line) || !number(parts[1], 0, intMax, times))
-            return fail(error, QStringLiteral("--reject wants LINE:TIMES, got \"%1\"").arg(r));
-        c.bootloader.rejections[static_cast<int>(line)] = static_cast<int>(times);
+        if (parts.size() != 2 || !number(parts[0], 1, 65535, line) || !number(parts[1], 0, intMax, times))
+            return fail(error, QStringLiteral("--reject wants LINE:TIMES with LINE from 1, got \"%1\"").arg(r));
+        c.bootloader.rejections[static_cast<int>(line - 1)] = static_cast<int>(times);
     }
     if (p.parser.isSet(p.delay)) {
         if (!number(p.parser.value(p.delay), 0, intMax, v))
@@ -144,9 +147,9 @@ bool parseSimArguments(const QStringList &args, SimConfig &out, QString *error)
     }
     c.transport.splitReplies = p.parser.isSet(p.split);
     if (p.parser.isSet(p.dropAfter)) {
-        if (!number(p.parser.value(p.dropAfter), 0, 65534, v))
-            return fail(error, QStringLiteral("--drop-after wants a line number, 0 or more"));
-        c.bootloader.dropAtLine = static_cast<int>(v);
+        if (!number(p.parser.value(p.dropAfter), 1, 65535, v))
+            return fail(error, QStringLiteral("--drop-after wants a line number, 1 or more"));
+        c.bootloader.dropAtLine = static_cast<int>(v - 1);
     }
     c.bootloader.silent = p.parser.isSet(p.silent);
     if (p.parser.isSet(p.powerUpAfter)) {

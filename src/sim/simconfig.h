@@ -25,6 +25,7 @@ struct SimConfig
     QString saveFile; // accepted lines go here, CR LF each; empty: not saved
     bool verbose = false;
     bool help = false;
+    bool version = false;
 };
 
 // Parses `args` as QCoreApplication::arguments() gives them (the program name first). On

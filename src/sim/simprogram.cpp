@@ -3,6 +3,7 @@
 
 #include "simconfig.h"
 #include "simtarget.h"
+#include "version.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -69,6 +70,11 @@ int runSimProgram(const QStringList &args, const QString &name)
     }
     if (config.help) {
         std::fputs(simUsage(name).toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    if (config.version) {
+        // "morvenctl sim --version" is morvenctl's version, which is the same.
+        printLine(stdout, QStringLiteral("%1 %2").arg(name.section(QLatin1Char(' '), 0, 0), QLatin1String(MORVEN_VERSION)));
         return 0;
     }
     if (!catchSignals()) {

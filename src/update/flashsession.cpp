@@ -27,6 +27,7 @@ FlashSession::Step FlashSession::afterBootloader()
 {
     if (options_.erase != Erase::None) {
         stage_ = Stage::Erase;
+        eraseSent_ = true;
         return {std::string(options_.erase == Erase::Data ? frames::EraseData : frames::EraseFlash), false};
     }
     return announce();
@@ -39,6 +40,7 @@ FlashSession::Step FlashSession::announce()
         return {std::string(), true};
     }
     stage_ = Stage::Announce;
+    announceSent_ = true;
     return {announceFrame(ws_, options_.kind, lines_.size()), false};
 }
 

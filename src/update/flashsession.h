@@ -61,7 +61,13 @@ public:
     std::size_t bytesDone() const { return bytesDone_; }
     std::size_t totalBytes() const { return lines_.byteSize(); }
     int linkTestsSent() const { return linkTests_; }
+    // The status of the erase reply (3 erased, 0 failed, anything else not blank), -1 before it.
     int eraseStatus() const { return eraseStatus_; }
+    // Whether an erase frame went out.
+    bool eraseSent() const { return eraseSent_; }
+    // Whether the download was announced, so lines may have been written.
+    bool announceSent() const { return announceSent_; }
+    const Options &options() const { return options_; }
 
 private:
     Step fail(Failure failure);
@@ -80,6 +86,8 @@ private:
     std::size_t bytesDone_ = 0;
     int linkTests_ = 0;
     int eraseStatus_ = -1;
+    bool eraseSent_ = false;
+    bool announceSent_ = false;
 };
 
 } // namespace morven

@@ -1,84 +1,67 @@
-// morvenctl as a script runs it: a separate process against the simulated target in this
-// one, over loopback TCP and a pseudo-terminal, with its exit codes and its output.
+// morvenctl as a script runs it: a separate process against simulated targets in this one,
+// over loopback TCP and pseudo-terminals, with its exit codes and its output.
 #include "../app/windowfixture.h"
 
+#include "cliprocess.h"
 #include "simtarget.h"
+#include "version.h"
 
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QSerialPort>
+#include <QStandardPaths>
 #include <QTemporaryDir>
+
+#include <csignal>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace morven;
 
 namespace {
 
-struct Result
+test::ProcessResult morvenctl(const QStringList &args, const QStringList &environment = {})
 {
-    int code = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-// Runs morvenctl while this process's event loop keeps the simulated targets going.
-Result morvenctl(const QStringList &args, int timeoutMs = 60000)
-{
-    QProcess process;
-    process.start(QStringLiteral(MORVENCTL_PATH), args);
-    Result r;
-    if (!process.waitForStarted(10000))
-        return r;
-    if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, timeoutMs)) {
-        process.kill();
-        process.waitForFinished();
-        return r;
-    }
-    r.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    r.out = process.readAllStandardOutput();
-    r.err = process.readAllStandardError();
-    return r;
+    return test::runProgram(QStringLiteral(MORVENCTL_PATH), args, 60000, {}, environment);
 }
 
-// An Intel HEX file of `records` data records (lengths mostly 16, the last of a group may be
-// shorter), with address records now and then and, unless `open`, the end record.
-QByteArray records(QRandomGenerator &random, int count, bool open)
+// Intel HEX records as tools write them, CR LF each: 16-byte data records (a shorter one ends
+// its chunk with an address record), pairs such as "0G" that the record codec reads by their
+// code (71, which the checksum counts), and the end record.
+QByteArray records(QRandomGenerator &random, int count)
 {
     QByteArray text;
     for (int i = 0; i < count; ++i) {
-        if (random.bounded(40) == 0)
-            text += ":02000004" + QByteArray::number(random.bounded(256), 16).rightJustified(4, '0').toUpper()
-                + "F0\r\n";
         const int length = random.bounded(10) == 0 ? random.bounded(1, 16) : 16;
-        QByteArray line = ":" + QByteArray::number(length, 16).rightJustified(2, '0').toUpper()
-            + QByteArray::number(i * 16 % 65536, 16).rightJustified(4, '0').toUpper() + "00";
-        for (int j = 0; j < length; ++j)
-            line += QByteArray::number(random.bounded(256), 16).rightJustified(2, '0').toUpper();
-        text += line + "00\r\n";
-        if (length != 16) // a short record ends its chunk
-            text += ":02000004000" + QByteArray::number(random.bounded(10)) + "F0\r\n";
+        QByteArray data(length, 0);
+        for (char &c : data)
+            c = char(random.bounded(256));
+        const bool oddPair = random.bounded(8) == 0;
+        if (oddPair)
+            data[0] = 0x47;
+        QByteArray line = test::hexRecord(data, quint16(i * 16));
+        if (oddPair)
+            line.replace(9, 2, "0G");
+        text += line + "\r\n";
+        if (length != 16 || random.bounded(40) == 0)
+            text += test::hexRecord(QByteArray::fromHex("0800"), 0, 4) + "\r\n";
     }
-    if (!open)
-        text += ":00000001FF\r\n";
-    return text;
+    return text + ":00000001FF\r\n";
 }
 
-QStringList linesOf(const QByteArray &text)
+// The same text with each line end picked at random from CR LF, LF and CR.
+QByteArray mixedLineEnds(const QByteArray &text, QRandomGenerator &random)
 {
-    QStringList out;
-    for (const QByteArray &l : text.split('\n'))
-        if (!l.trimmed().isEmpty())
-            out << QString::fromLatin1(l.trimmed());
-    return out;
-}
-
-QStringList accepted(const sim::SimTarget &target)
-{
-    QStringList out;
-    for (const std::string &l : target.bootloader().acceptedLines())
-        out << QString::fromStdString(l);
+    QByteArray out;
+    for (const QByteArray &line : text.split('\n'))
+        if (!line.isEmpty())
+            out += line.chopped(1) + QList<QByteArray>{"\r\n", "\n", "\r"}[random.bounded(3)];
     return out;
 }
 
@@ -103,26 +86,18 @@ class Morvenctl : public QObject
         QFile file(path);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
-    // A download file of `count` lines.
-    QString downloadFile(int count, QStringList *lines = nullptr)
+    QString downloadFile(int count, const QByteArray &lineEnd = "\r\n")
     {
-        QByteArray text;
-        QStringList made;
-        for (int i = 1; i <= count; ++i) {
-            const QByteArray line = ":W" + QByteArray::number(i, 16).rightJustified(4, '0').toUpper() + "04DEADBEEF00;";
-            made << QString::fromLatin1(line);
-            text += line + "\r\n";
-        }
-        if (lines)
-            *lines = made;
-        return write(QStringLiteral("dl%1.txt").arg(count), text);
+        return write(QStringLiteral("dl%1.txt").arg(count), test::downloadLines(count).join(lineEnd).toLatin1() + lineEnd);
     }
     static QString endpoint(const sim::SimTarget &target) { return QStringLiteral("127.0.0.1:%1").arg(target.port()); }
 
 private slots:
     void initTestCase() { QVERIFY(dir.isValid()); }
 
-    void convertGivesTheWindowsLinesByteForByte_data()
+    // Whatever the line ends, convert gives the bytes the window's buttons and "2Save as" give
+    // for the same records with CR LF ends.
+    void convertGivesTheWindowsLines_data()
     {
         QTest::addColumn<QString>("format");
         QTest::addColumn<QByteArray>("button");
@@ -130,120 +105,162 @@ private slots:
         QTest::newRow("w") << "w" << QByteArray("Command14");
         QTest::newRow("pw") << "pw" << QByteArray("Command16");
     }
-    void convertGivesTheWindowsLinesByteForByte()
+    void convertGivesTheWindowsLines()
     {
         QFETCH(QString, format);
         QFETCH(QByteArray, button);
         QRandomGenerator random(1234);
-        for (int round = 0; round < 6; ++round) {
-            const QString input
-                = write(QStringLiteral("r%1.hex").arg(round), records(random, 20 + round * 37, round % 3 == 2));
+        for (int round = 0; round < 3; ++round) {
+            const QByteArray text = records(random, 20 + round * 97);
+            const QString forWindow = write(QStringLiteral("r%1.hex").arg(round), text);
+            const QString forCli = write(QStringLiteral("m%1.hex").arg(round), mixedLineEnds(text, random));
             const QString cliOut = dir.filePath(QStringLiteral("cli-%1-%2.txt").arg(format).arg(round));
-            const Result r = morvenctl({"convert", "--format", format, input, "-o", cliOut});
-            QCOMPARE(r.code, 0);
+            const test::ProcessResult r = morvenctl({"convert", "--format", format, forCli, "-o", cliOut});
+            QVERIFY2(r.code == 0, r.err.constData());
 
             test::FakeLinkWindow window;
-            window.dialogs->paths.push_back(input);
+            window.dialogs->paths.push_back(forWindow);
             window.click("Command54");
             window.click(button.constData());
             const QString windowOut = dir.filePath(QStringLiteral("win-%1-%2.txt").arg(format).arg(round));
             window.dialogs->paths.push_back(windowOut);
             window.click("Command3");
             QVERIFY(window.dialogs->messages().isEmpty());
+            QVERIFY(!read(cliOut).isEmpty());
             QCOMPARE(read(cliOut), read(windowOut));
-            QVERIFY(!read(cliOut).isEmpty() || round % 3 == 2);
         }
     }
 
-    void convertToStandardOutputAndRefusals()
+    // What convert writes, and every reason it refuses a file (then it writes nothing).
+    void convertChecksItsInput_data()
     {
-        const QString input = write(QStringLiteral("ex.hex"),
-            ":10000000000102030405060708090A0B0C0D0E0F78\r\n:10001000101112131415161718191A1B1C1D1E1F68\r\n:"
-            "00000001FF\r\n");
-        Result r = morvenctl({"convert", "--format", "w", input});
-        QCOMPARE(r.code, 0);
-        QCOMPARE(
-            r.out, QByteArray(":W000120000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1FD5E3;\r\n"));
-
-        const QString bad = write(QStringLiteral("bad.hex"), ":10000000000102030405060708090A0B0C0D0EZZ78\r\n");
-        r = morvenctl({"convert", "--format", "w", bad, "-o", dir.filePath(QStringLiteral("never.txt"))});
-        QCOMPARE(r.code, 2);
-        QVERIFY2(r.err.contains("Line 1:"), r.err.constData());
-        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("never.txt"))));
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QStringList>("extra");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QByteArray>("expected"); // standard output, or what stderr must hold
+        const QByteArray r1 = ":10000000000102030405060708090A0B0C0D0E0F78\r\n";
+        const QByteArray r2 = ":10001000101112131415161718191A1B1C1D1E1F68\r\n";
+        const QByteArray eof = ":00000001FF\r\n";
+        QTest::newRow("worked example, standard output")
+            << r1 + r2 + eof << QStringList{} << 0
+            << QByteArray(":W000120000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1FD5E3;\r\n");
+        QTest::newRow("wrong checksum") << r1 + r2.chopped(4) + "69\r\n" + eof << QStringList{} << 2
+                                        << QByteArray("in.hex: line 2: the record checksum is wrong: expected 68, found 69");
+        QTest::newRow("record cut short") << r1 + r2.left(30) + "\r\n" + eof << QStringList{} << 2
+                                          << QByteArray("in.hex: line 2: the record is cut short");
+        QTest::newRow("no end record: data left out")
+            << eof + r1 + r2 << QStringList{} << 2
+            << QByteArray("in.hex: line 2: this data record and the 1 after it are not followed by an end-of-file");
+        QTest::newRow("a line that is no record") << r1 + "hello\r\n" + eof << QStringList{} << 2
+                                                  << QByteArray("in.hex: line 2: is not an Intel HEX record");
+        QTest::newRow("nothing to convert") << eof << QStringList{} << 2 << QByteArray("in.hex: yields no download line");
+        QTest::newRow("download lines already")
+            << test::downloadLines(2).join(QLatin1String("\r\n")).toLatin1() << QStringList{} << 2
+            << QByteArray("in.hex: holds download lines already");
+        QTest::newRow("some other text") << QByteArray("hello\r\n") << QStringList{} << 2
+                                         << QByteArray("in.hex: holds neither Intel HEX records");
+        QTest::newRow("empty") << QByteArray() << QStringList{} << 2 << QByteArray("in.hex: is empty");
+        QTest::newRow("address for records") << r1 + eof << QStringList{"--address", "0x100"} << 2
+                                             << QByteArray("--address is for binary input");
+        QTest::newRow("a directory") << QByteArray() << QStringList{"DIR"} << 2 << QByteArray("is a directory");
     }
-
-    void badArguments_data()
+    void convertChecksItsInput()
     {
-        QTest::addColumn<QStringList>("args");
-        QTest::newRow("no command") << QStringList{};
-        QTest::newRow("unknown command") << QStringList{"fly"};
-        QTest::newRow("convert without format") << QStringList{"convert", "x.hex"};
-        QTest::newRow("convert bad format") << QStringList{"convert", "--format", "q", "x.hex"};
-        QTest::newRow("flash without link") << QStringList{"flash", "x.txt"};
-        QTest::newRow("flash missing file") << QStringList{"flash", "/nonexistent/x.txt", "--tcp", "127.0.0.1:9"};
-        QTest::newRow("flash bad endpoint") << QStringList{"flash", "x.txt", "--tcp", "127.0.0.1"};
-        QTest::newRow("flash both links")
-            << QStringList{"flash", "x.txt", "--tcp", "127.0.0.1:9", "--serial", "/dev/null"};
-        QTest::newRow("unknown option") << QStringList{"ping", "--fast"};
-        QTest::newRow("bad timeout") << QStringList{"ping", "--tcp", "127.0.0.1:9", "--reply-timeout", "soon"};
-    }
-    void badArguments()
-    {
-        QFETCH(QStringList, args);
-        const Result r = morvenctl(args);
-        QCOMPARE(r.code, 2);
-        QVERIFY(!r.err.isEmpty());
-    }
-
-    void badInputFiles_data()
-    {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QList<int>>("codes"); // what convert may answer
-        QTest::newRow("empty") << "empty" << QList<int>{0};
-        QTest::newRow("binary") << "binary" << QList<int>{0, 2};
-        QTest::newRow("one 10 MB line") << "long" << QList<int>{0, 2};
-        QTest::newRow("unreadable") << "unreadable" << QList<int>{2};
-        QTest::newRow("folder") << "folder" << QList<int>{2};
-        QTest::newRow("missing") << "missing" << QList<int>{2};
-    }
-    void badInputFiles()
-    {
-        QFETCH(QString, kind);
-        QFETCH(QList<int>, codes);
-        QString path;
-        if (kind == QLatin1String("empty"))
-            path = write(QStringLiteral("empty.hex"), QByteArray());
-        else if (kind == QLatin1String("binary")) {
-            QByteArray bytes(64 * 1024, '\0');
-            QRandomGenerator random(3);
-            for (char &c : bytes)
-                c = char(random.bounded(256));
-            path = write(QStringLiteral("binary.hex"), bytes);
-        } else if (kind == QLatin1String("long"))
-            path = write(QStringLiteral("long.hex"), ":" + QByteArray(10 * 1024 * 1024, '0'));
-        else if (kind == QLatin1String("unreadable"))
-            path = QStringLiteral("/proc/self/mem");
-        else if (kind == QLatin1String("folder"))
-            path = dir.path();
+        QFETCH(QByteArray, content);
+        QFETCH(QStringList, extra);
+        QFETCH(int, code);
+        QFETCH(QByteArray, expected);
+        QString input = write(QStringLiteral("in.hex"), content);
+        if (extra == QStringList{"DIR"}) {
+            input = dir.path();
+            extra.clear();
+        }
+        const QString out = dir.filePath(QStringLiteral("never.txt"));
+        test::ProcessResult r = morvenctl(QStringList{"convert", "--format", "w", input} + extra);
+        QCOMPARE(r.code, code);
+        if (code == 0)
+            QCOMPARE(r.out, expected);
         else
-            path = dir.filePath(QStringLiteral("missing.hex"));
-        const Result convert = morvenctl({"convert", "--format", "pw", path, "-o", dir.filePath(QStringLiteral("o.txt"))});
-        QVERIFY2(codes.contains(convert.code), qPrintable(QString::number(convert.code)));
-        if (convert.code != 0)
-            QVERIFY(!convert.err.isEmpty());
-        // flash refuses what it cannot read before it opens any link.
-        const Result flash = morvenctl({"flash", path, "--tcp", "127.0.0.1:9", "--convert", "w", "--wait-timeout", "1"});
-        QVERIFY(flash.code == 2 || flash.code == 3);
+            QVERIFY2(r.err.contains(expected), r.err.constData());
+        if (code != 0) {
+            r = morvenctl(QStringList{"convert", "--format", "w", input, "-o", out} + extra);
+            QCOMPARE(r.code, code);
+            QVERIFY(!QFile::exists(out));
+        }
     }
 
-    void helpForEveryCommand()
+    // A file that cannot be right ends flash with exit 2, naming the file, the line and what is
+    // wrong, before any link is opened: the target sees no frame at all.
+    void flashRefusesBeforeTouchingTheTarget_data()
     {
-        for (const char *command : {"convert", "flash", "ping", "erase", "sim"}) {
-            const Result r = morvenctl({command, "--help"});
-            QCOMPARE(r.code, 0);
-            QVERIFY2(r.out.contains("--"), command);
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QStringList>("extra");
+        QTest::addColumn<QByteArray>("message");
+        const QStringList good = test::downloadLines(4);
+        auto lines = [](QStringList l) { return l.join(QLatin1String("\r\n")).toLatin1() + "\r\n"; };
+        QStringList badCrc = good, lowerCase = good, noEnd = good;
+        badCrc[2].replace(badCrc[2].size() - 2, 1, QLatin1String(badCrc[2].endsWith(QLatin1String("0;")) ? "1" : "0"));
+        lowerCase[1] = lowerCase[1].toLower().replace(QLatin1String(":w"), QLatin1String(":W"));
+        noEnd[3].chop(1);
+        const QByteArray hex = ":10000000000102030405060708090A0B0C0D0E0F78\n:00000001FF\n";
+        QTest::newRow("empty") << QByteArray() << QStringList{} << QByteArray("fw: is empty");
+        QTest::newRow("blank lines only") << QByteArray("\r\n\n\r") << QStringList{} << QByteArray("fw: is empty");
+        QTest::newRow("empty, even with --force") << QByteArray() << QStringList{"--force"} << QByteArray("fw: is empty");
+        QTest::newRow("Intel HEX without --format")
+            << hex << QStringList{} << QByteArray("fw: holds Intel HEX records, not download lines: convert them with --format");
+        QTest::newRow("S-records without --format")
+            << QByteArray("S1130000000102030405060708090A0B0C0D0E0F74\nS9030000FC\n") << QStringList{}
+            << QByteArray("fw: holds S-records, not download lines");
+        QTest::newRow("binary without --format") << QByteArray("\x7F" "ELF\0\0\0", 7) << QStringList{}
+                                                 << QByteArray("fw: holds binary data, not download lines");
+        QTest::newRow("download lines with --format") << lines(good) << QStringList{"--format", "w"}
+                                                      << QByteArray("fw: holds download lines already");
+        QTest::newRow("a CRC that does not match") << lines(badCrc) << QStringList{}
+                                                   << QByteArray("fw: line 3: the line's CRC is wrong: expected");
+        QTest::newRow("lower-case digits") << lines(lowerCase) << QStringList{}
+                                           << QByteArray("fw: line 2: is not a download line:");
+        QTest::newRow("no ';'") << lines(noEnd) << QStringList{} << QByteArray("fw: line 4: is not a download line: it does not end with ';'");
+        QTest::newRow("record checksum") << QByteArray(":10000000000102030405060708090A0B0C0D0E0F77\n:00000001FF\n")
+                                         << QStringList{"--format", "w"}
+                                         << QByteArray("fw: line 1: the record checksum is wrong: expected 78, found 77");
+        QTest::newRow("conversion yields nothing") << QByteArray(":00000001FF\r\n") << QStringList{"--format", "o"}
+                                                   << QByteArray("fw: yields no download line");
+        QTest::newRow("records the conversion would drop")
+            << QByteArray(":10000000000102030405060708090A0B0C0D0E0F78\n") << QStringList{"--format", "w"}
+            << QByteArray("fw: line 1: this data record is not followed by an end-of-file");
+    }
+    void flashRefusesBeforeTouchingTheTarget()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QStringList, extra);
+        QFETCH(QByteArray, message);
+        sim::SimTarget target;
+        QVERIFY(target.listen());
+        QVERIFY(target.openPty());
+        int connections = 0;
+        connect(&target, &sim::SimTarget::clientConnected, this, [&] { ++connections; });
+        const QString file = write(QStringLiteral("fw"), content);
+        for (const QStringList &link : {QStringList{"--tcp", endpoint(target)}, QStringList{"--serial", target.ptyPath()}}) {
+            const test::ProcessResult r = morvenctl(QStringList{"flash", file, "--wait-timeout", "1"} + link + extra);
+            QCOMPARE(r.code, 2);
+            QVERIFY2(r.err.contains(message), r.err.constData());
         }
-        QCOMPARE(morvenctl({"--help"}).code, 0);
+        QTest::qWait(50); // a connection or bytes would have arrived by now
+        QCOMPARE(connections, 0);
+        QVERIFY(target.bootloader().frames().empty());
+    }
+
+    // --force sends what is not a download line as it stands (raw records, here), so a target
+    // that takes them can be served; the window sends any file the same way.
+    void flashForceSendsLinesAsTheyStand()
+    {
+        sim::SimTarget target;
+        QVERIFY(target.listen());
+        const QStringList raw{":10000000000102030405060708090A0B0C0D0E0F78", ":00000001FF"};
+        const test::ProcessResult r = morvenctl({"flash", write(QStringLiteral("raw.hex"), raw.join('\n').toLatin1()),
+            "--force", "--no-wait", "--no-erase", "--tcp", endpoint(target)});
+        QVERIFY2(r.code == 0, r.err.constData());
+        QCOMPARE(test::acceptedLines(target.bootloader()), raw);
     }
 
     void flashOverTcpWithPlainProgress()
@@ -253,11 +270,9 @@ private slots:
         options.rejections[3] = 2;
         sim::SimTarget target(options);
         QVERIFY(target.listen());
-        QStringList lines;
-        const QString file = downloadFile(50, &lines);
-        const Result r = morvenctl({"flash", file, "--tcp", endpoint(target)});
+        const test::ProcessResult r = morvenctl({"flash", downloadFile(50, "\n"), "--tcp", endpoint(target)});
         QCOMPARE(r.code, 0);
-        QCOMPARE(accepted(target), lines);
+        QCOMPARE(test::acceptedLines(target.bootloader()), test::downloadLines(50));
         QCOMPARE(target.bootloader().timesReceived(3), 3);
         QCOMPARE(target.bootloader().eraseSelectors(), std::vector<int>{2});
         // Plain, stable lines for wrappers.
@@ -266,15 +281,15 @@ private slots:
             QRegularExpression::MultilineOption);
         QVERIFY2(progress.match(QString::fromLatin1(r.err)).hasMatch(), r.err.constData());
         QVERIFY(r.err.contains("progress " + endpoint(target).toLatin1() + " 50/50 lines 100%"));
-        QVERIFY(r.err.contains("ok " + endpoint(target).toLatin1() + ": 50 lines"));
+        QVERIFY(r.err.contains("ok " + endpoint(target).toLatin1() + ": 50 lines in "));
     }
 
     void flashJsonEvents()
     {
         sim::SimTarget target;
         QVERIFY(target.listen());
-        const QString file = downloadFile(5);
-        const Result r = morvenctl({"flash", file, "--tcp", endpoint(target), "--json", "--quiet"});
+        const test::ProcessResult r
+            = morvenctl({"flash", downloadFile(5), "--tcp", endpoint(target), "--json", "--quiet"});
         QCOMPARE(r.code, 0);
         QStringList events;
         for (const QByteArray &line : r.out.split('\n')) {
@@ -284,7 +299,7 @@ private slots:
             QVERIFY2(!o.isEmpty(), line.constData());
             events << o.value(QLatin1String("event")).toString();
             if (o.value(QLatin1String("event")) == QLatin1String("done"))
-                QCOMPARE(o.value(QLatin1String("lines_done")).toInt(), 5);
+                QCOMPARE(o.value(QLatin1String("left")).toString(), QStringLiteral("flash erased, 5 of 5 lines written"));
         }
         QCOMPARE(events.first(), QStringLiteral("stage"));
         QVERIFY(events.contains(QStringLiteral("progress")));
@@ -292,47 +307,51 @@ private slots:
         QVERIFY(r.err.isEmpty());
     }
 
+    // Converted on the fly, :O lines announce an "O" download by themselves.
     void flashConvertsRecordsOnTheFly()
     {
         QRandomGenerator random(99);
-        const QString input = write(QStringLiteral("fly.hex"), records(random, 64, false));
-        const QString converted = dir.filePath(QStringLiteral("fly.txt"));
-        QCOMPARE(morvenctl({"convert", "--format", "pw", input, "-o", converted}).code, 0);
+        const QString input = write(QStringLiteral("fly.hex"), records(random, 64));
+        const test::ProcessResult converted = morvenctl({"convert", "--format", "o", input});
+        QCOMPARE(converted.code, 0);
         sim::SimTarget target;
         QVERIFY(target.listen());
-        QCOMPARE(morvenctl({"flash", input, "--convert", "pw", "--tcp", endpoint(target), "--o-download"}).code, 0);
-        QCOMPARE(accepted(target), linesOf(read(converted)));
+        QCOMPARE(morvenctl({"flash", input, "--convert", "o", "--tcp", endpoint(target)}).code, 0);
+        QCOMPARE(test::acceptedLines(target.bootloader()).join(QLatin1String("\r\n")) + QLatin1String("\r\n"),
+            QString::fromLatin1(converted.out));
         QCOMPARE(target.bootloader().downloadKind(), 'O');
     }
 
-    void flashOverPty()
-    {
-        sim::SimTarget target;
-        QVERIFY(target.openPty());
-        QStringList lines;
-        const QString file = downloadFile(30, &lines);
-        const Result r = morvenctl({"flash", file, "--serial", target.ptyPath(), "--baud", "115200", "--no-erase"});
-        QCOMPARE(r.code, 0);
-        QCOMPARE(accepted(target), lines);
-        QVERIFY(target.bootloader().eraseSelectors().empty());
-    }
-
-    void severalTargetsAtOnce()
+    // Several serial adapters and a TCP target at once; each target's time is its own.
+    void severalAdaptersAndTargetsAtOnce()
     {
         std::vector<std::unique_ptr<sim::SimTarget>> targets;
         QStringList args{"flash", downloadFile(40), "--no-wait"};
-        for (int i = 0; i < 4; ++i) {
+        for (int i = 0; i < 3; ++i) {
             sim::TransportOptions transport;
-            transport.replyDelayMs = 2;
+            transport.replyDelayMs = i == 0 ? 15 : 0;
             targets.push_back(std::make_unique<sim::SimTarget>(sim::Options{}, transport));
-            QVERIFY(targets.back()->listen());
-            args << "--tcp" << endpoint(*targets.back());
+            if (i < 2) {
+                QVERIFY(targets.back()->openPty());
+                args << "--serial" << targets.back()->ptyPath();
+            } else {
+                QVERIFY(targets.back()->listen());
+                args << "--tcp" << endpoint(*targets.back());
+            }
         }
-        const Result r = morvenctl(args);
+        const test::ProcessResult r = morvenctl(args);
         QCOMPARE(r.code, 0);
         for (auto &t : targets)
-            QCOMPARE(t->bootloader().acceptedLines().size(), std::size_t(40));
-        QVERIFY2(r.err.contains("summary: 4 of 4 targets updated"), r.err.constData());
+            QCOMPARE(test::acceptedLines(t->bootloader()), test::downloadLines(40));
+        QVERIFY2(r.err.contains("summary: 3 of 3 targets updated"), r.err.constData());
+        const QRegularExpression time(QStringLiteral("^ok (\\S+): 40 lines in ([\\d.]+) s$"), QRegularExpression::MultilineOption);
+        QMap<QString, double> seconds;
+        for (auto it = time.globalMatch(QString::fromLatin1(r.err)); it.hasNext();) {
+            const QRegularExpressionMatch m = it.next();
+            seconds[m.captured(1)] = m.captured(2).toDouble();
+        }
+        QCOMPARE(seconds.size(), 3);
+        QVERIFY2(seconds[targets[0]->ptyPath()] > seconds[endpoint(*targets[2])], r.err.constData());
     }
 
     void oneFailingTargetGivesItsCode()
@@ -343,11 +362,12 @@ private slots:
         sim::SimTarget bad(options);
         QVERIFY(good.listen());
         QVERIFY(bad.listen());
-        const Result r
+        const test::ProcessResult r
             = morvenctl({"flash", downloadFile(5), "--no-wait", "--tcp", endpoint(good), "--tcp", endpoint(bad)});
         QCOMPARE(r.code, 5);
         QCOMPARE(good.bootloader().acceptedLines().size(), std::size_t(5));
         QVERIFY(r.err.contains("summary: 1 of 2 targets updated"));
+        QVERIFY2(r.err.contains("left erasing the flash failed"), r.err.constData());
     }
 
     void exitCodes_data()
@@ -390,23 +410,212 @@ private slots:
         const QString at = endpoint(target);
         if (scenario == QLatin1String("closed"))
             target.stopListening();
-        const Result r = morvenctl(QStringList{"flash", downloadFile(4), "--tcp", at} + extra);
+        const test::ProcessResult r = morvenctl(QStringList{"flash", downloadFile(4), "--tcp", at} + extra);
         QCOMPARE(r.code, code);
         QVERIFY2(r.err.contains("error " + at.toLatin1()), r.err.constData());
+        if (scenario == QLatin1String("reject")) {
+            // The target and morvenctl count lines alike.
+            QVERIFY2(r.err.contains("line 2 was rejected 11 times; left flash erased, 1 of 4 lines written"),
+                r.err.constData());
+            QCOMPARE(target.bootloader().notes().back(), std::string("rejected line 2 (11 of 11)"));
+        }
     }
 
-    void pingAndErase()
+    // Ctrl-C or SIGTERM: the links close, every target says where it was left, and the status
+    // is what shells expect.
+    void interruptedRunsSayWhereTheyLeftTheTargets_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::addColumn<bool>("bootloaderAnswers");
+        QTest::addColumn<QString>("left");
+        QTest::newRow("SIGINT mid-download") << int(SIGINT) << true << "left flash erased, (\\d+) of 300 lines written";
+        QTest::newRow("SIGTERM while waiting") << int(SIGTERM) << false << "left not touched";
+    }
+    void interruptedRunsSayWhereTheyLeftTheTargets()
+    {
+        QFETCH(int, signalNumber);
+        QFETCH(bool, bootloaderAnswers);
+        QFETCH(QString, left);
+        sim::Options options;
+        options.silent = !bootloaderAnswers;
+        sim::TransportOptions transport;
+        transport.replyDelayMs = 5;
+        sim::SimTarget target(options, transport);
+        QVERIFY(target.listen());
+        bool closed = false;
+        connect(&target, &sim::SimTarget::clientDisconnected, this, [&] { closed = true; });
+        QProcess process;
+        process.start(QStringLiteral(MORVENCTL_PATH), {"flash", downloadFile(300), "--tcp", endpoint(target)});
+        QVERIFY(process.waitForStarted(10000));
+        QVERIFY2(QTest::qWaitFor([&] { return target.bootloader().acceptedLines().size() >= 5
+                                             || (!bootloaderAnswers && target.bootloader().frames().size() >= 2); },
+                     20000),
+            "morvenctl never got going");
+        ::kill(pid_t(process.processId()), signalNumber);
+        QVERIFY2(process.waitForFinished(10000), "morvenctl did not end after the signal");
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 128 + signalNumber);
+        const QString err = QString::fromLatin1(process.readAllStandardError());
+        const QRegularExpressionMatch m = QRegularExpression(QLatin1String("interrupted; ") + left).match(err);
+        QVERIFY2(m.hasMatch(), qPrintable(err));
+        if (bootloaderAnswers) // the reply to the last line accepted may still have been on its way
+            QVERIFY(target.bootloader().acceptedLines().size() - m.captured(1).toULongLong() <= 1);
+        QVERIFY2(QTest::qWaitFor([&] { return closed; }, 5000), "the connection stayed open");
+    }
+
+    // A busy port names who holds it; a port the user may not open names the group that grants
+    // access and where the README explains it.
+    void serialOpenFailuresSayWhatToDo()
+    {
+        sim::SimTarget target;
+        QVERIFY(target.openPty());
+        {
+            QSerialPort holder(target.ptyPath());
+            QVERIFY(holder.open(QIODevice::ReadWrite));
+            const test::ProcessResult r = morvenctl({"ping", "--serial", target.ptyPath()});
+            QCOMPARE(r.code, 3);
+            QVERIFY2(r.err.contains("the port is busy: process " + QByteArray::number(::getpid())), r.err.constData());
+        }
+        if (::getuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
+            QSKIP("needs root and setpriv to run morvenctl as a user without access");
+        const QByteArray device = QFile::encodeName(target.ptyPath());
+        QVERIFY(::chown(device.constData(), 0, 20) == 0 && ::chmod(device.constData(), 0660) == 0); // root:dialout
+        const test::ProcessResult r = test::runProgram(QStringLiteral("setpriv"),
+            {"--reuid=65534", "--regid=65534", "--clear-groups", QStringLiteral(MORVENCTL_PATH), "ping", "--serial",
+                target.ptyPath()});
+        QCOMPARE(r.code, 3);
+        QVERIFY2(r.err.contains("permission denied: the group 'dialout' grants access"), r.err.constData());
+        QVERIFY(r.err.contains("\"Serial port access\" in the README"));
+        QVERIFY(target.bootloader().frames().empty());
+    }
+
+    // MORVENCTL_TCP, MORVENCTL_SERIAL and MORVENCTL_BAUD stand in for options not given.
+    void settingsFromTheEnvironment()
+    {
+        sim::SimTarget target;
+        QVERIFY(target.listen());
+        QVERIFY(target.openPty());
+        const QString file = downloadFile(3);
+        QCOMPARE(morvenctl({"flash", file, "--no-wait"}, {"MORVENCTL_TCP=" + endpoint(target)}).code, 0);
+        QCOMPARE(target.bootloader().announces().size(), std::size_t(1));
+        // An option wins: the environment's dead endpoint is never tried.
+        QCOMPARE(morvenctl({"flash", file, "--no-wait", "--serial", target.ptyPath()}, {"MORVENCTL_TCP=127.0.0.1:9"}).code,
+            0);
+        QCOMPARE(target.bootloader().announces().size(), std::size_t(2));
+        const test::ProcessResult r
+            = morvenctl({"ping"}, {"MORVENCTL_SERIAL=" + target.ptyPath(), "MORVENCTL_BAUD=fast"});
+        QCOMPARE(r.code, 2);
+        QVERIFY2(r.err.contains("MORVENCTL_BAUD: 'fast' is not a bit rate"), r.err.constData());
+    }
+
+    // --trace on stderr and --log in a file: every frame each way, with the time and the target.
+    void traceAndLog()
+    {
+        sim::SimTarget target;
+        QVERIFY(target.listen());
+        const QString log = dir.filePath(QStringLiteral("frames.log"));
+        const test::ProcessResult r
+            = morvenctl({"flash", downloadFile(2), "--tcp", endpoint(target), "--trace", "--log", log, "--quiet"});
+        QCOMPARE(r.code, 0);
+        const QRegularExpression frame(
+            QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} 127\\.0\\.0\\.1:\\d+ ([<>]) (:.*;)$"), QRegularExpression::MultilineOption);
+        QStringList traced;
+        for (auto it = frame.globalMatch(QString::fromLatin1(r.err)); it.hasNext();) {
+            const QRegularExpressionMatch m = it.next();
+            traced << m.captured(1) + m.captured(2);
+        }
+        QStringList logged;
+        for (auto it = frame.globalMatch(QString::fromLatin1(read(log))); it.hasNext();) {
+            const QRegularExpressionMatch m = it.next();
+            logged << m.captured(1) + m.captured(2);
+        }
+        QStringList expected;
+        for (std::size_t i = 0; i < target.bootloader().frames().size(); ++i)
+            expected << QStringLiteral(">") + QString::fromStdString(target.bootloader().frames()[i]);
+        QCOMPARE(traced.filter(QRegularExpression(QStringLiteral("^>"))), expected);
+        QCOMPARE(traced.filter(QRegularExpression(QStringLiteral("^<"))).size(), expected.size());
+        QCOMPARE(logged, traced);
+    }
+
+    void pingAndEraseSayWhatTheyDid()
     {
         sim::Options options;
         options.powerUpAfter = 2;
         sim::SimTarget target(options);
         QVERIFY(target.listen());
-        QCOMPARE(morvenctl({"ping", "--tcp", endpoint(target), "--quiet"}).code, 0);
+        test::ProcessResult r = morvenctl({"ping", "--tcp", endpoint(target)});
+        QCOMPARE(r.code, 0);
         QCOMPARE(target.bootloader().linkTests(), 3);
-        QCOMPARE(morvenctl({"erase", "--data", "--tcp", endpoint(target), "--quiet"}).code, 0);
-        QCOMPARE(target.bootloader().eraseSelectors(), std::vector<int>{1});
+        QVERIFY2(r.err.contains(": the bootloader answered after 3 link tests in "), r.err.constData());
+        QVERIFY(!r.err.contains("progress"));
+        r = morvenctl({"erase", "--data", "--tcp", endpoint(target)});
+        QCOMPARE(r.code, 0);
+        QVERIFY2(r.err.contains(": data area erased in "), r.err.constData());
+        QVERIFY(!r.err.contains("progress"));
         QCOMPARE(morvenctl({"erase", "--tcp", endpoint(target), "--quiet"}).code, 0);
         QCOMPARE(target.bootloader().eraseSelectors(), (std::vector<int>{1, 2}));
+    }
+
+    void portsAsJson()
+    {
+        const test::ProcessResult r = morvenctl({"ports", "--json"});
+        QCOMPARE(r.code, 0);
+        const QJsonDocument doc = QJsonDocument::fromJson(r.out);
+        QVERIFY2(doc.isArray(), r.out.constData());
+        for (const QJsonValue &port : doc.array())
+            for (const char *key : {"device", "description", "manufacturer", "usb_id", "serial_number", "port_no"})
+                QVERIFY2(port.toObject().contains(QLatin1String(key)), key);
+    }
+
+    void versionAndHelpEverywhere()
+    {
+        const QByteArray version = "morvenctl " MORVEN_VERSION "\n";
+        QCOMPARE(morvenctl({"--version"}).out, version);
+        for (const char *command : {"convert", "flash", "ping", "erase", "ports", "sim"}) {
+            QCOMPARE(morvenctl({command, "--version"}).out, version);
+            const test::ProcessResult help = morvenctl({"help", command});
+            QCOMPARE(help.code, 0);
+            QVERIFY2(help.out.contains("--"), command);
+            QCOMPARE(help.out, morvenctl({command, "--help"}).out);
+        }
+        QCOMPARE(test::runProgram(QStringLiteral(MORVEN_SIM_PATH), {"--version"}).out,
+            QByteArray("morven-sim " MORVEN_VERSION "\n"));
+    }
+
+    // Every refusal of the command line names what is at fault, with exit 2.
+    void badArguments_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("message");
+        QTest::newRow("no command") << QStringList{} << QByteArray("usage:");
+        QTest::newRow("unknown command") << QStringList{"fly"} << QByteArray("no command 'fly'");
+        QTest::newRow("help for an unknown command") << QStringList{"help", "fly"} << QByteArray("no command 'fly'");
+        QTest::newRow("convert without format") << QStringList{"convert", "x.hex"} << QByteArray("give --format");
+        QTest::newRow("bad format") << QStringList{"convert", "--format", "q", "x.hex"} << QByteArray("--format: 'q'");
+        QTest::newRow("stray argument") << QStringList{"flash", "a", "b", "--tcp", "127.0.0.1:9"}
+                                        << QByteArray("flash: unexpected argument 'b'");
+        QTest::newRow("flash without link") << QStringList{"flash", "x.txt"} << QByteArray("no such file");
+        QTest::newRow("missing file") << QStringList{"flash", "/nonexistent/x.txt", "--tcp", "127.0.0.1:9"}
+                                      << QByteArray("/nonexistent/x.txt: no such file");
+        QTest::newRow("no target") << QStringList{"ping"} << QByteArray("give a target");
+        QTest::newRow("bad endpoint") << QStringList{"ping", "--tcp", "127.0.0.1"} << QByteArray("--tcp: '127.0.0.1'");
+        QTest::newRow("unknown option") << QStringList{"ping", "--fast"} << QByteArray("ping: Unknown option 'fast'");
+        QTest::newRow("wait timeout") << QStringList{"ping", "--tcp", "127.0.0.1:9", "--wait-timeout", "abc"}
+                                      << QByteArray("--wait-timeout: 'abc' is not a number of seconds");
+        QTest::newRow("reply timeout") << QStringList{"ping", "--tcp", "127.0.0.1:9", "--reply-timeout", "soon"}
+                                       << QByteArray("--reply-timeout: 'soon' is not a number of milliseconds");
+        QTest::newRow("bad address") << QStringList{"convert", "--format", "w", "--address", "0xZZ", "x.bin"}
+                                     << QByteArray("--address: '0xZZ' is not an address");
+        QTest::newRow("input format without format") << QStringList{"flash", "--input-format", "bin", "x.bin"}
+                                                     << QByteArray("--input-format:");
+    }
+    void badArguments()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, message);
+        const test::ProcessResult r = morvenctl(args);
+        QCOMPARE(r.code, 2);
+        QVERIFY2(r.err.contains(message), r.err.constData());
     }
 };
 

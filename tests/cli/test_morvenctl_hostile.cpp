@@ -1,9 +1,9 @@
 // morvenctl against a broken or hostile target: it must resynchronise on the next reply,
 // never grow without bound, and exit with the code of what went wrong.
+#include "cliprocess.h"
 #include "hostilepeer.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -20,40 +20,23 @@ class MorvenctlHostile : public QObject
 
     int run(test::HostilePeer &peer, QStringList extra = {}, QByteArray *err = nullptr)
     {
-        QProcess process;
-        process.start(QStringLiteral(MORVENCTL_PATH),
+        const test::ProcessResult r = test::runProgram(QStringLiteral(MORVENCTL_PATH),
             QStringList{"flash", file, "--no-wait", "--reply-timeout", "1000", "--tcp",
                 QStringLiteral("127.0.0.1:%1").arg(peer.port())}
                 + extra);
-        if (!process.waitForStarted(10000))
-            return -1;
-        if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 60000)) {
-            process.kill();
-            process.waitForFinished();
-            return -1;
-        }
         if (err)
-            *err = process.readAllStandardError();
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+            *err = r.err;
+        return r.code;
     }
 
-    QStringList accepted(test::HostilePeer &peer)
-    {
-        QStringList out;
-        for (const std::string &l : peer.bootloader().acceptedLines())
-            out << QString::fromStdString(l);
-        return out;
-    }
+    QStringList accepted(test::HostilePeer &peer) { return test::acceptedLines(peer.bootloader()); }
 
 private slots:
     void initTestCase()
     {
         QVERIFY(dir.isValid());
-        QByteArray text;
-        for (int i = 1; i <= 20; ++i) {
-            lines << QStringLiteral(":W%1040011223300;").arg(i, 4, 16, QLatin1Char('0')).toUpper();
-            text += lines.last().toLatin1() + "\r\n";
-        }
+        lines = test::downloadLines(20);
+        const QByteArray text = lines.join(QLatin1String("\r\n")).toLatin1();
         file = dir.filePath(QStringLiteral("fw.txt"));
         QFile f(file);
         QVERIFY(f.open(QIODevice::WriteOnly));

@@ -71,11 +71,11 @@ private slots:
             {"ipv6 loopback", "--tcp [::1]:7000", "tcp=::1:7000"},
             {"pty only", "--pty", "pty=1"},
             {"everything",
-                "--tcp 9000 --pty --erase-status 1 --reject 2:3 --reject 0:11 --delay 40 --split --drop-after 7 "
+                "--tcp 9000 --pty --erase-status 1 --reject 3:3 --reject 1:11 --delay 40 --split --drop-after 8 "
                 "--silent --power-up-after 4 --baud 9600 --idle 35 --save out.txt --verbose",
                 "tcp=127.0.0.1:9000 pty=1 erase=1 reject=0:11,2:3 delay=40 split=1 drop=7 silent=1 powerup=4 "
                 "baud=9600 idle=35 save=out.txt verbose=1"},
-            {"same line rejected twice: the later count", "--pty --reject 2:3 --reject 2:5", "pty=1 reject=2:5"},
+            {"same line rejected twice: the later count", "--pty --reject 3:3 --reject 3:5", "pty=1 reject=2:5"},
             {"help needs nothing else", "--help", "help=1"},
         };
         for (const auto &r : rows)
@@ -107,7 +107,7 @@ private slots:
             {"erase status too big", "--pty --erase-status 256", "--erase-status"},
             {"erase status not a number", "--pty --erase-status x", "--erase-status"},
             {"reject without times", "--pty --reject 3", "--reject"},
-            {"reject negative line", "--pty --reject=-1:2", "--reject"},
+            {"reject line 0: lines count from 1", "--pty --reject=0:2", "--reject"},
             {"reject three fields", "--pty --reject 1:2:3", "--reject"},
             {"negative delay", "--pty --delay=-5", "--delay"},
             {"drop not a number", "--pty --drop-after x", "--drop-after"},

@@ -1,8 +1,10 @@
 #include "targetlink.h"
 
+#include "serialports.h"
+
 #include <QDateTime>
 
-namespace morven::cli {
+namespace morven {
 
 bool splitEndpoint(const QString &text, QString &host, quint16 &port)
 {
@@ -108,7 +110,7 @@ void SerialTargetLink::open()
     if (!port_.setBaudRate(baud_) || !port_.setDataBits(QSerialPort::Data8) || !port_.setParity(QSerialPort::NoParity)
         || !port_.setStopBits(QSerialPort::OneStop) || !port_.setFlowControl(QSerialPort::NoFlowControl)
         || !port_.open(QIODevice::ReadWrite)) {
-        const QString why = port_.errorString();
+        const QString why = explainSerialOpenFailure(device_, port_.error(), port_.errorString());
         QMetaObject::invokeMethod(
             this, [this, why] { emit openFailed(why); }, Qt::QueuedConnection);
         return;
@@ -128,4 +130,4 @@ void SerialTargetLink::close()
         port_.close();
 }
 
-} // namespace morven::cli
+} // namespace morven

@@ -7,7 +7,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-namespace morven::cli {
+namespace morven {
 
 // The line to one target: a TCP connection or a serial device. Bytes are handed on the
 // moment they arrive, so a reply is acted on as soon as its last byte is in.
@@ -80,4 +80,4 @@ private:
     qint32 baud_;
 };
 
-} // namespace morven::cli
+} // namespace morven

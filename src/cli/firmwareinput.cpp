@@ -1,0 +1,159 @@
+#include "firmwareinput.h"
+
+namespace morven::cli {
+
+namespace {
+// Enough of the start of a file to tell its format; a first line longer than this is no record.
+constexpr std::size_t kHeadBytes = 4096;
+
+InputError fileError(std::string message)
+{
+    return InputError{0, std::move(message)};
+}
+} // namespace
+
+struct FirmwareInput::Readers
+{
+};
+
+FirmwareInput::FirmwareInput(const InputOptions &options, Sink sink)
+    : options_(options)
+    , sink_(std::move(sink))
+{
+}
+
+FirmwareInput::~FirmwareInput() = default;
+
+void FirmwareInput::output(std::string_view line)
+{
+    ++linesMade_;
+    const char letter = line.size() > 1 ? line[1] : 0;
+    if (linesMade_ == 1)
+        letter_ = letter;
+    else if (letter != letter_)
+        mixed_ = true;
+    sink_(line);
+}
+
+std::optional<InputError> FirmwareInput::decide()
+{
+    decided_ = true;
+    const InputFormat sniffed = sniffFormat(head_);
+    if (sniffed == InputFormat::Empty)
+        return fileError("is empty: there is nothing to send");
+    format_ = options_.inputFormat.value_or(sniffed);
+    if (options_.address && format_ != InputFormat::Binary)
+        return fileError(std::string("--address is for binary input, but this file holds ") + formatName(format_));
+
+    if (options_.format) {
+        switch (format_) {
+        case InputFormat::IntelHex:
+            break;
+        case InputFormat::Srec:
+        case InputFormat::Binary:
+            return fileError(std::string("holds ") + formatName(format_) + ", which this build cannot read yet");
+        case InputFormat::DownloadLines:
+            return fileError("holds download lines already: there is nothing to convert (flash it without --format)");
+        case InputFormat::Text:
+        case InputFormat::Empty:
+            return fileError("holds neither Intel HEX records, S-records nor binary data (--input-format bin reads "
+                             "any file as binary)");
+        }
+        converter_ = std::make_unique<RecordConverter>(
+            ws_, *options_.format, [this](std::string_view line) { output(line); });
+        return std::nullopt;
+    }
+
+    switch (format_) {
+    case InputFormat::DownloadLines:
+    case InputFormat::Text: // its first line says what is wrong with it
+        return std::nullopt;
+    case InputFormat::IntelHex:
+    case InputFormat::Srec:
+        if (options_.force)
+            return std::nullopt;
+        return fileError(std::string("holds ") + formatName(format_)
+            + ", not download lines: convert them with --format o, w or pw");
+    case InputFormat::Binary:
+        return fileError("holds binary data, not download lines: convert it with --format o, w or pw (and "
+                         "--address for its load address)");
+    case InputFormat::Empty:
+        break;
+    }
+    return std::nullopt;
+}
+
+std::optional<InputError> FirmwareInput::convertRecord(std::string_view line, std::size_t lineNo)
+{
+    if (auto problem = checkIntelHexRecord(line))
+        return InputError{lineNo, std::move(*problem)};
+    return converter_->feed(line, lineNo);
+}
+
+std::optional<InputError> FirmwareInput::onLine(std::string_view line)
+{
+    ++lineNo_;
+    if (line.empty())
+        return std::nullopt; // a blank line carries nothing, in any format
+    if (converter_)
+        return convertRecord(line, lineNo_);
+    if (!options_.force)
+        if (auto problem = checkDownloadLine(line))
+            return InputError{lineNo_, std::move(*problem)};
+    output(line);
+    return std::nullopt;
+}
+
+std::optional<InputError> FirmwareInput::process(std::string_view bytes)
+{
+    splitter_.feed(bytes, [this](std::string_view line) {
+        lineError_ = onLine(line);
+        return !lineError_;
+    });
+    return lineError_;
+}
+
+std::optional<InputError> FirmwareInput::feed(std::string_view bytes)
+{
+    if (decided_)
+        return process(bytes);
+    head_.append(bytes);
+    if (head_.size() < kHeadBytes)
+        return std::nullopt;
+    if (auto error = decide())
+        return error;
+    std::string head = std::move(head_);
+    head_.clear();
+    return process(head);
+}
+
+std::optional<InputError> FirmwareInput::finish()
+{
+    if (!decided_) {
+        if (auto error = decide())
+            return error;
+        std::string head = std::move(head_);
+        head_.clear();
+        if (auto error = process(head))
+            return error;
+    }
+    splitter_.finish([this](std::string_view line) {
+        lineError_ = onLine(line);
+        return !lineError_;
+    });
+    if (lineError_)
+        return lineError_;
+    if (converter_ && converter_->pendingRecords() > 0 && converter_->pendingBytes() > 0) {
+        const int more = converter_->pendingRecords() - 1;
+        return InputError{converter_->firstPendingLine(),
+            (more > 0 ? "this data record and the " + std::to_string(more) + " after it are"
+                      : std::string("this data record is"))
+                + " not followed by an end-of-file or address record, so the conversion would leave out "
+                + std::to_string(converter_->pendingBytes()) + " data bytes"};
+    }
+    if (linesMade_ == 0)
+        return fileError(converter_ ? "yields no download line" : "holds no download line");
+    return std::nullopt;
+}
+
+} // namespace morven::cli

@@ -1,0 +1,43 @@
+#include "interrupts.h"
+
+#include <csignal>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace morven::cli {
+
+namespace {
+int pipeFds[2] = {-1, -1};
+
+extern "C" void onSignal(int number)
+{
+    // Only async-signal-safe calls here: the event loop does the rest.
+    const unsigned char byte = static_cast<unsigned char>(number);
+    [[maybe_unused]] const ssize_t n = ::write(pipeFds[1], &byte, 1);
+    std::signal(number, SIG_DFL);
+}
+} // namespace
+
+Interrupts::Interrupts(QObject *parent)
+    : QObject(parent)
+{
+    if (pipeFds[0] < 0 && ::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    notifier_ = std::make_unique<QSocketNotifier>(pipeFds[0], QSocketNotifier::Read);
+    connect(notifier_.get(), &QSocketNotifier::activated, this, [this] {
+        unsigned char byte = 0;
+        while (::read(pipeFds[0], &byte, 1) == 1)
+            emit interrupted(byte);
+    });
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+}
+
+Interrupts::~Interrupts()
+{
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+}
+
+} // namespace morven::cli
