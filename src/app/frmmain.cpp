@@ -5,6 +5,7 @@
 #include "qtdialogs.h"
 #include "serialport.h"
 #include "tcpsocket.h"
+#include "version.h"
 
 #include <QComboBox>
 #include <QFrame>
@@ -21,7 +22,7 @@ namespace morven {
 
 namespace {
 
-const char *const Caption = "MORVEN UPDATE TOOL V1.16";
+const char *const Caption = "MORVEN UPDATE TOOL V" MORVEN_VERSION;
 
 // The controls are placed in pixels at 96 dots per inch, as drawn; the client area is just
 // large enough to hold them with the same margin on the right and at the bottom as on the left.

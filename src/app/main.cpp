@@ -1,12 +1,54 @@
+// morven-update-tool: the window, or its help and version on the command line.
 #include "frmmain.h"
 #include "qtserialport.h"
 #include "qttcpsocket.h"
+#include "version.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+
+#include <cstdio>
 
 int main(int argc, char *argv[])
 {
+    const QString name = QStringLiteral("morven-update-tool");
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Updates an embedded target's firmware through its bootloader, over a serial port or TCP.\n"
+        "Without options it opens its window; the toolkit's own options (-platform, -style, ...) apply."));
+    // "-reverse" is a toolkit option, not -r -e -v ...: read single-dash words whole.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
+    const QCommandLineOption version(
+        {QStringLiteral("v"), QStringLiteral("version")}, QStringLiteral("Show the version."));
+    parser.addOptions({help, version});
+
+    // Help and version come before the application object, so they need no display. The
+    // toolkit's options are unknown here: errors wait until QApplication has taken them out.
+    QStringList raw;
+    for (int i = 0; i < argc; ++i)
+        raw << QString::fromLocal8Bit(argv[i]);
+    parser.parse(raw);
+    if (parser.isSet(help)) {
+        // helpText() names the application object, which does not exist yet.
+        const QString text = parser.helpText();
+        std::printf("Usage: %s [options]%s", qPrintable(name), qPrintable(text.mid(text.indexOf(QLatin1Char('\n')))));
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        std::printf("%s %s\n", qPrintable(name), MORVEN_VERSION);
+        return 0;
+    }
+
     QApplication app(argc, argv);
+    QCoreApplication::setApplicationVersion(QStringLiteral(MORVEN_VERSION));
+    if (!parser.parse(QCoreApplication::arguments()) || !parser.positionalArguments().isEmpty()) {
+        const QString error = parser.errorText().isEmpty()
+            ? QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().constFirst())
+            : parser.errorText();
+        std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", qPrintable(name), qPrintable(error), qPrintable(name));
+        return 2;
+    }
     morven::FrmMain window(std::make_unique<morven::QtSerialPort>(), std::make_unique<morven::QtTcpSocket>());
     window.show();
     return app.exec();
