@@ -1,6 +1,7 @@
 // Times "Open file1" + "Fmt_W_data" + "2Save as" on a 1,000,000-record Intel HEX file, through
-// the window's own buttons, beside srec_cat converting the same file to binary. Each side runs
-// in a child process of its own, so each peak memory figure is that side's alone.
+// the window's own buttons, and "morvenctl convert --format w" on the same file, beside srec_cat
+// converting it to binary. Each runs in a child process of its own, so each peak memory figure
+// is that program's alone.
 #include "frmmain.h"
 #include "qtserialport.h"
 #include "qttcpsocket.h"
@@ -139,16 +140,28 @@ int main(int argc, char **argv)
     const std::string self = QFileInfo(QString::fromLocal8Bit(argv[0])).absoluteFilePath().toStdString();
     const Run ours
         = spawnAndMeasure({self, "--window", in.toStdString(), dir.filePath(QStringLiteral("w.txt")).toStdString()});
+    const std::string cliOut = dir.filePath(QStringLiteral("c.txt")).toStdString();
+    const Run cli = spawnAndMeasure({MORVENCTL_PATH, "convert", "--format", "w", in.toStdString(), "-o", cliOut});
     const Run srec = spawnAndMeasure(
         {"srec_cat", in.toStdString(), "-Intel", "-o", dir.filePath(QStringLiteral("s.bin")).toStdString(), "-Binary"});
-    if (ours.status != 0 || srec.status != 0) {
-        std::fprintf(stderr, "a run failed (window %d, srec_cat %d)\n", ours.status, srec.status);
+    if (ours.status != 0 || cli.status != 0 || srec.status != 0) {
+        std::fprintf(stderr, "a run failed (window %d, morvenctl %d, srec_cat %d)\n", ours.status, cli.status,
+            srec.status);
+        return 1;
+    }
+    QFile windowFile(dir.filePath(QStringLiteral("w.txt"))), cliFile(QString::fromStdString(cliOut));
+    if (!windowFile.open(QIODevice::ReadOnly) || !cliFile.open(QIODevice::ReadOnly)
+        || windowFile.readAll() != cliFile.readAll()) {
+        std::fprintf(stderr, "morvenctl and the window wrote different lines\n");
         return 1;
     }
     std::printf("%-34s %10s %12s\n", "", "time", "peak memory");
     std::printf("%-34s %8.2f s %8.1f MiB\n", "window: load + Fmt_W_data + save", ours.seconds, ours.peakMiB);
+    std::printf("%-34s %8.2f s %8.1f MiB\n", "morvenctl convert --format w", cli.seconds, cli.peakMiB);
     std::printf("%-34s %8.2f s %8.1f MiB\n", "srec_cat: to binary", srec.seconds, srec.peakMiB);
     std::printf("time ratio window / srec_cat: %.2f (goal: 1.00 or less)\n", ours.seconds / srec.seconds);
     std::printf("window peak memory / file size: %.2f (goal: under 3)\n", ours.peakMiB / fileMiB);
+    std::printf("time ratio morvenctl / srec_cat: %.2f (goal: 0.50 or less)\n", cli.seconds / srec.seconds);
+    std::printf("peak memory ratio morvenctl / srec_cat: %.2f (goal: 1.00 or less)\n", cli.peakMiB / srec.peakMiB);
     return 0;
 }

@@ -49,15 +49,19 @@ inline char *writeHexByte(char *dst, std::uint8_t b)
 
 // The record codec's digit value of a character: '0'-'9', 'A'-'F' and 'a'-'f' give 0 to 15,
 // any other character keeps its own code (so "0G" is 71 and "GG" is worth more than 255).
+// A table, as every record byte of a big file passes through here twice.
+inline constexpr std::array<std::uint8_t, 256> kRecordDigitValues = [] {
+    std::array<std::uint8_t, 256> t{};
+    for (unsigned c = 0; c < 256; ++c)
+        t[c] = static_cast<std::uint8_t>(c >= '0' && c <= '9' ? c - 48
+                : c >= 'A' && c <= 'F'                        ? c - 55
+                : c >= 'a' && c <= 'f'                        ? c - 87
+                                                              : c);
+    return t;
+}();
 constexpr unsigned recordDigitValue(unsigned char c)
 {
-    if (c >= '0' && c <= '9')
-        return c - 48u;
-    if (c >= 'A' && c <= 'F')
-        return c - 55u;
-    if (c >= 'a' && c <= 'f')
-        return c - 87u;
-    return c;
+    return kRecordDigitValues[c];
 }
 
 // A pair of characters read by that rule, high digit first; only its low 8 bits fit a byte.

@@ -95,6 +95,15 @@ inline std::size_t findLineEnd(const char *data, std::size_t n, std::size_t pos,
         const void *cr = std::memchr(data + pos, '\r', n - pos);
         return cr ? static_cast<std::size_t>(static_cast<const char *>(cr) - data) : n;
     }
+    // Eight bytes at a time until a word holds a CR or a LF (a zero byte after the XOR).
+    constexpr std::uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+    for (; pos + 8 <= n; pos += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, data + pos, 8);
+        const std::uint64_t lf = word ^ (ones * '\n'), cr = word ^ (ones * '\r');
+        if ((((lf - ones) & ~lf) | ((cr - ones) & ~cr)) & highs)
+            break;
+    }
     for (; pos < n; ++pos)
         if (data[pos] == '\n' || data[pos] == '\r')
             break;
