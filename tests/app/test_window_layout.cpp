@@ -130,6 +130,10 @@ private slots:
             (QStringList{"300", "600", "1200", "2400", "4800", "9600", "14400", "19200", "38400", "56000", "57600",
                 "115200", "128000"}));
         QVERIFY(combo->isEditable());
+        // The list points at the shown rate, so stepping down goes to the next rate.
+        QCOMPARE(combo->currentIndex(), rates.indexOf("9600"));
+        QTest::keyClick(combo, Qt::Key_Down);
+        QCOMPARE(combo->currentText(), QStringLiteral("14400"));
     }
 
     void fieldsCarryTheirLabelsForScreenReaders_data()
