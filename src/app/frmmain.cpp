@@ -113,7 +113,8 @@ void FrmMain::buildControls()
     for (const char *rate :
         {"300", "600", "1200", "2400", "4800", "9600", "14400", "19200", "38400", "56000", "57600", "115200", "128000"})
         Combo2->addItem(QLatin1String(rate));
-    Combo2->setCurrentText(QStringLiteral("9600"));
+    // On an editable box setCurrentText() only fills the edit field; the list must point at the rate too.
+    Combo2->setCurrentIndex(Combo2->findText(QStringLiteral("9600")));
     // An editable combo box reads out its text as its name; its edit field carries the label.
     Combo2->setAccessibleName(Label2->text());
     Combo2->lineEdit()->setAccessibleName(Label2->text());

@@ -23,7 +23,10 @@ void Lamp::paintEvent(QPaintEvent *)
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QPen(Qt::black, 1));
     p.setBrush(QColor(fill_));
-    p.drawEllipse(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+    // A circle as wide as the box's smaller side, centred in the box; the pen stays inside it.
+    const int d = qMin(width(), height());
+    const QRectF circle((width() - d) / 2.0, (height() - d) / 2.0, d, d);
+    p.drawEllipse(circle.adjusted(0.5, 0.5, -0.5, -0.5));
 }
 
 } // namespace morven

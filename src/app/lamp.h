@@ -5,7 +5,7 @@
 
 namespace morven {
 
-// A round status lamp filled with one colour.
+// A round status lamp filled with one colour: a circle centred in its box, however the box is shaped.
 class Lamp : public QWidget
 {
     Q_OBJECT

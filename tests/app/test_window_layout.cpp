@@ -4,6 +4,7 @@
 #include <QAccessible>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -130,6 +131,10 @@ private slots:
             (QStringList{"300", "600", "1200", "2400", "4800", "9600", "14400", "19200", "38400", "56000", "57600",
                 "115200", "128000"}));
         QVERIFY(combo->isEditable());
+        // The list points at the shown rate, so stepping down goes to the next rate.
+        QCOMPARE(combo->currentIndex(), rates.indexOf("9600"));
+        QTest::keyClick(combo, Qt::Key_Down);
+        QCOMPARE(combo->currentText(), QStringLiteral("14400"));
     }
 
     void fieldsCarryTheirLabelsForScreenReaders_data()
@@ -159,6 +164,18 @@ private slots:
         QVERIFY(f.control<QRadioButton>("Option2")->isChecked());
         QVERIFY(!f.control<QRadioButton>("Option1")->isChecked());
         QCOMPARE(f.lamp(), QRgb(0x808080));
+        // A 17 px circle in the middle of its 17 x 19 box: the painted pixels span rows 1 to 17.
+        auto *lamp = f.control<Lamp>("Shape11");
+        QImage shot(lamp->size(), QImage::Format_ARGB32);
+        shot.fill(Qt::transparent);
+        lamp->render(&shot, QPoint(), QRegion(), {});
+        QRect painted;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                if (qAlpha(shot.pixel(x, y)) >= 128)
+                    painted |= QRect(x, y, 1, 1);
+        QCOMPARE(painted, QRect(0, 1, 17, 17));
+        QCOMPARE(shot.pixel(8, 9), qRgb(0x80, 0x80, 0x80));
         auto *bar = f.control<QProgressBar>("ProgressBar1");
         QCOMPARE(bar->value(), 0);
     }

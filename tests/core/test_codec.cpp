@@ -90,7 +90,8 @@ private slots:
         for (int i = 0; i < 300; ++i)
             digits += "0123456789abcdefABCDEF"[i * 7 % 22];
         for (int d = 0; d <= 300; ++d) {
-            Workspace ws = marked(":" + testutil::str(digits.left(d)));
+            // Joined before the conversion: GCC 12 at -O3 falsely reports -Wrestrict for ":" + std::string.
+            Workspace ws = marked(testutil::str(":" + digits.left(d)));
             const int k = d / 2;
             const int want = std::min(d % 2 == 1 || k % 2 == 1 ? k : std::max(k - 1, 0), 127);
             const ParseReport report = morven::StrtoData(ws);
