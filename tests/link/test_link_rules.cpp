@@ -4,6 +4,7 @@
 #include "qtserialport.h"
 #include "qttcpsocket.h"
 #include "recordingserialport.h"
+#include "serialports.h"
 
 #include <QDir>
 #include <QSet>
@@ -154,7 +155,26 @@ private slots:
         QFETCH(QStringList, present);
         QFETCH(QString, device);
         const QSet<QString> there(present.begin(), present.end());
-        QCOMPARE(serialDeviceFor(number, [&](const QString &p) { return there.contains(p); }), device);
+        const auto exists = [&](const QString &p) { return there.contains(p); };
+        QCOMPARE(serialDeviceFor(number, exists), device);
+        // The way back, for "morvenctl ports"; a device shadowed by an earlier one has no number.
+        if (there.contains(device))
+            QCOMPARE(windowPortNumber(device, exists), number);
+        for (const QString &p : present)
+            if (p.endsWith(QLatin1String("ACM0")) || p.endsWith(QLatin1String("S0")))
+                QCOMPARE(windowPortNumber(p, exists), 0);
+    }
+
+    void serialByUsbSerialNumber()
+    {
+        const QList<SerialPortRow> ports{{"/dev/ttyUSB0", {}, {}, "A6008isP", 0x0403, 0x6001, 1},
+            {"/dev/ttyUSB1", {}, {}, "", 0x0403, 0x6001, 2}};
+        QString why;
+        QCOMPARE(resolveSerialDevice("usb:A6008isP", ports, &why), std::optional<QString>("/dev/ttyUSB0"));
+        QCOMPARE(resolveSerialDevice("/dev/ttyS3", ports, &why), std::optional<QString>("/dev/ttyS3"));
+        QVERIFY(!resolveSerialDevice("usb:nothere", ports, &why));
+        QVERIFY(why.contains(QLatin1String("morvenctl ports")));
+        QVERIFY(!resolveSerialDevice("usb:", ports, &why)); // an adapter without a serial number is not "usb:"
     }
 
     void tcpPort_data()
