@@ -16,7 +16,6 @@
 
 #include <cstdio>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -69,24 +68,31 @@ struct Run
     int status = -1;
 };
 
-Run spawnAndMeasure(const std::vector<std::string> &args)
+// Runs a program under /usr/bin/time, which forks it from a small process of its own: a child
+// spawned straight from this big one would inherit its high-water mark of memory on exec.
+Run spawnAndMeasure(const std::vector<std::string> &args, const std::string &memoryFile)
 {
+    std::vector<std::string> all{"/usr/bin/time", "-f", "%M", "-o", memoryFile};
+    all.insert(all.end(), args.begin(), args.end());
     std::vector<char *> argv;
-    for (const std::string &a : args)
+    for (const std::string &a : all)
         argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
     Run run;
     QElapsedTimer clock;
     clock.start();
     pid_t pid = 0;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
         return run;
     int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
+    waitpid(pid, &status, 0);
     run.seconds = double(clock.nsecsElapsed()) / 1e9;
-    run.peakMiB = double(usage.ru_maxrss) / 1024.0;
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    QFile memory(QString::fromStdString(memoryFile));
+    if (memory.open(QIODevice::ReadOnly)) {
+        const QList<QByteArray> lines = memory.readAll().trimmed().split('\n');
+        run.peakMiB = lines.constLast().toDouble() / 1024.0; // KiB; a failed run's line comes first
+    }
     return run;
 }
 
@@ -138,12 +144,15 @@ int main(int argc, char **argv)
     std::printf("input: %ld data records, %.1f MiB\n", Records, fileMiB);
 
     const std::string self = QFileInfo(QString::fromLocal8Bit(argv[0])).absoluteFilePath().toStdString();
-    const Run ours
-        = spawnAndMeasure({self, "--window", in.toStdString(), dir.filePath(QStringLiteral("w.txt")).toStdString()});
+    const std::string memory = dir.filePath(QStringLiteral("peak")).toStdString();
+    const Run ours = spawnAndMeasure(
+        {self, "--window", in.toStdString(), dir.filePath(QStringLiteral("w.txt")).toStdString()}, memory);
     const std::string cliOut = dir.filePath(QStringLiteral("c.txt")).toStdString();
-    const Run cli = spawnAndMeasure({MORVENCTL_PATH, "convert", "--format", "w", in.toStdString(), "-o", cliOut});
-    const Run srec = spawnAndMeasure(
-        {"srec_cat", in.toStdString(), "-Intel", "-o", dir.filePath(QStringLiteral("s.bin")).toStdString(), "-Binary"});
+    const Run cli
+        = spawnAndMeasure({MORVENCTL_PATH, "convert", "--format", "w", in.toStdString(), "-o", cliOut}, memory);
+    const Run srec = spawnAndMeasure({"/usr/bin/srec_cat", in.toStdString(), "-Intel", "-o",
+                                         dir.filePath(QStringLiteral("s.bin")).toStdString(), "-Binary"},
+        memory);
     if (ours.status != 0 || cli.status != 0 || srec.status != 0) {
         std::fprintf(stderr, "a run failed (window %d, morvenctl %d, srec_cat %d)\n", ours.status, cli.status,
             srec.status);

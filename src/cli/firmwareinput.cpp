@@ -1,5 +1,8 @@
 #include "firmwareinput.h"
 
+#include "binaryreader.h"
+#include "srecordreader.h"
+
 namespace morven::cli {
 
 namespace {
@@ -12,8 +15,11 @@ InputError fileError(std::string message)
 }
 } // namespace
 
+// S-records and binary data become Intel HEX records first, as srec_cat writes them.
 struct FirmwareInput::Readers
 {
+    std::optional<SrecordReader> srec;
+    std::optional<BinaryReader> binary;
 };
 
 FirmwareInput::FirmwareInput(const InputOptions &options, Sink sink)
@@ -48,10 +54,9 @@ std::optional<InputError> FirmwareInput::decide()
     if (options_.format) {
         switch (format_) {
         case InputFormat::IntelHex:
-            break;
         case InputFormat::Srec:
         case InputFormat::Binary:
-            return fileError(std::string("holds ") + formatName(format_) + ", which this build cannot read yet");
+            break;
         case InputFormat::DownloadLines:
             return fileError("holds download lines already: there is nothing to convert (flash it without --format)");
         case InputFormat::Text:
@@ -61,6 +66,13 @@ std::optional<InputError> FirmwareInput::decide()
         }
         converter_ = std::make_unique<RecordConverter>(
             ws_, *options_.format, [this](std::string_view line) { output(line); });
+        readers_ = std::make_unique<Readers>();
+        // Records made here are whole and at most 16 bytes long: the converter cannot refuse them.
+        const auto convert = [this](std::string_view record) { (void)converter_->feed(record, 0); };
+        if (format_ == InputFormat::Srec)
+            readers_->srec.emplace();
+        else if (format_ == InputFormat::Binary)
+            readers_->binary.emplace(options_.address.value_or(0), convert);
         return std::nullopt;
     }
 
@@ -95,6 +107,8 @@ std::optional<InputError> FirmwareInput::onLine(std::string_view line)
     ++lineNo_;
     if (line.empty())
         return std::nullopt; // a blank line carries nothing, in any format
+    if (readers_ && readers_->srec)
+        return readers_->srec->addLine(line, lineNo_);
     if (converter_)
         return convertRecord(line, lineNo_);
     if (!options_.force)
@@ -106,6 +120,8 @@ std::optional<InputError> FirmwareInput::onLine(std::string_view line)
 
 std::optional<InputError> FirmwareInput::process(std::string_view bytes)
 {
+    if (readers_ && readers_->binary)
+        return readers_->binary->add(bytes);
     splitter_.feed(bytes, [this](std::string_view line) {
         lineError_ = onLine(line);
         return !lineError_;
@@ -141,6 +157,12 @@ std::optional<InputError> FirmwareInput::finish()
         lineError_ = onLine(line);
         return !lineError_;
     });
+    if (lineError_)
+        return lineError_;
+    if (readers_ && readers_->srec)
+        lineError_ = readers_->srec->finish([this](std::string_view record) { (void)converter_->feed(record, 0); });
+    if (readers_ && readers_->binary)
+        lineError_ = readers_->binary->finish();
     if (lineError_)
         return lineError_;
     if (converter_ && converter_->pendingRecords() > 0 && converter_->pendingBytes() > 0) {

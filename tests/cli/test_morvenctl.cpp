@@ -189,6 +189,47 @@ private slots:
         }
     }
 
+    // S-records and binary data give exactly the lines of the Intel HEX records srec_cat writes
+    // for them, whether the content or --input-format says what the file holds.
+    void otherFormatsConvertAsSrecCatWritesThem_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QStringList>("ours"); // morvenctl's input options
+        QTest::addColumn<QStringList>("srecCat"); // srec_cat's input options
+        QByteArray bytes(70000, 0);
+        QRandomGenerator random(7);
+        for (char &c : bytes)
+            c = char(random.bounded(256));
+        QTest::newRow("binary at an address") << bytes << QStringList{"--address", "0x0800FFF0"}
+                                              << QStringList{"-binary", "-offset", "0x0800FFF0"};
+        QTest::newRow("text taken as binary") << QByteArray("hello\n") << QStringList{"--input-format", "bin"}
+                                              << QStringList{"-binary"};
+        QTest::newRow("S-records out of order")
+            << QByteArray("S00600004844521B\nS1130010101112131415161718191A1B1C1D1E1F64\n"
+                          "S1130000000102030405060708090A0B0C0D0E0F74\nS5030002FA\nS9030000FC\n")
+            << QStringList{} << QStringList{};
+    }
+    void otherFormatsConvertAsSrecCatWritesThem()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QStringList, ours);
+        QFETCH(QStringList, srecCat);
+        const QString input = write(QStringLiteral("other.in"), content);
+        const test::ProcessResult records = test::runProgram(
+            QStringLiteral("srec_cat"), QStringList{input} + srecCat + QStringList{"-o", "-", "-intel", "-obs=16"});
+        QCOMPARE(records.code, 0);
+        const test::ProcessResult expected
+            = morvenctl({"convert", "--format", "pw", write(QStringLiteral("other.hex"), records.out)});
+        const test::ProcessResult r = morvenctl(QStringList{"convert", "--format", "pw", input} + ours);
+        QVERIFY2(r.code == 0 && expected.code == 0, r.err.constData());
+        QCOMPARE(r.out, expected.out);
+        sim::SimTarget target;
+        QVERIFY(target.listen());
+        QCOMPARE(morvenctl(QStringList{"flash", input, "-f", "pw", "--tcp", endpoint(target)} + ours).code, 0);
+        QCOMPARE(test::acceptedLines(target.bootloader()).join(QLatin1String("\r\n")) + QLatin1String("\r\n"),
+            QString::fromLatin1(expected.out));
+    }
+
     // A file that cannot be right ends flash with exit 2, naming the file, the line and what is
     // wrong, before any link is opened: the target sees no frame at all.
     void flashRefusesBeforeTouchingTheTarget_data()
