@@ -5,8 +5,8 @@
 //  2. 32 simulated targets on loopback TCP, each paced at 115200 baud like a device behind a
 //     serial-to-network bridge, updated at once, against the time for one.
 // Usage: bench_flash [image KiB for part 1, default 1024] [image KiB for part 2, default 64]
-#include "conversion.h"
-#include "linestore.h"
+#include "records/conversion.h"
+#include "records/linestore.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

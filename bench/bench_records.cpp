@@ -2,10 +2,10 @@
 // the window's own buttons, and "morvenctl convert --format w" on the same file, beside srec_cat
 // converting it to binary. Each runs in a child process of its own, so each peak memory figure
 // is that program's alone.
-#include "frmmain.h"
-#include "qtserialport.h"
-#include "qttcpsocket.h"
-#include "scripteddialogs.h"
+#include "app/frmmain.h"
+#include "link/qtserialport.h"
+#include "link/qttcpsocket.h"
+#include "support/scripteddialogs.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -2,11 +2,11 @@
 // printing memory in use and open file handles as it goes. Memory and handles must not grow
 // with the number of downloads.
 // Usage: soak_window [downloads, default 1000]
-#include "frmmain.h"
-#include "lamp.h"
-#include "loopbacksocket.h"
-#include "qtserialport.h"
-#include "scripteddialogs.h"
+#include "app/frmmain.h"
+#include "app/lamp.h"
+#include "support/loopbacksocket.h"
+#include "link/qtserialport.h"
+#include "support/scripteddialogs.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -5,9 +5,9 @@
 // the parsed record is formatted, completed with DataLrc, formatted again and parsed back.
 #include "fuzzcheck.h"
 
-#include "checksum.h"
-#include "hexcodec.h"
-#include "workspace.h"
+#include "protocol/checksum.h"
+#include "protocol/hexcodec.h"
+#include "protocol/workspace.h"
 
 #include <algorithm>
 #include <cctype>

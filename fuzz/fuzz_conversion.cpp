@@ -8,10 +8,10 @@
 // record's data sum. The reference also says which line a conversion must refuse.
 #include "fuzzcheck.h"
 
-#include "checksum.h"
-#include "conversion.h"
-#include "linestore.h"
-#include "workspace.h"
+#include "protocol/checksum.h"
+#include "records/conversion.h"
+#include "records/linestore.h"
+#include "protocol/workspace.h"
 
 #include <optional>
 #include <string>

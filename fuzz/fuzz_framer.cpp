@@ -16,10 +16,10 @@
 // with no ':' in between, kept when it is no longer than the limit.
 #include "fuzzcheck.h"
 
-#include "bootframes.h"
-#include "flashsession.h"
-#include "linestore.h"
-#include "replyframer.h"
+#include "update/bootframes.h"
+#include "update/flashsession.h"
+#include "records/linestore.h"
+#include "update/replyframer.h"
 
 #include <map>
 #include <optional>

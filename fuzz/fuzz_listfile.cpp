@@ -9,7 +9,7 @@
 //    rules make of "item CR LF", and an item without CR as itself.
 #include "fuzzcheck.h"
 
-#include "linestore.h"
+#include "records/linestore.h"
 
 #include <string>
 #include <vector>

@@ -14,8 +14,8 @@
 // description (decoding, sequence number, status, and the O/W/K/U/S table).
 #include "fuzzcheck.h"
 
-#include "dispatcher.h"
-#include "engine.h"
+#include "update/dispatcher.h"
+#include "update/engine.h"
 
 #include <cstdint>
 #include <limits>

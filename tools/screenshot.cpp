@@ -1,7 +1,7 @@
 // Saves a picture of the window as the screen shows it: run under an X server (Xvfb).
-#include "frmmain.h"
-#include "qtserialport.h"
-#include "qttcpsocket.h"
+#include "app/frmmain.h"
+#include "link/qtserialport.h"
+#include "link/qttcpsocket.h"
 
 #include <QApplication>
 #include <QScreen>

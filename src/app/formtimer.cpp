@@ -1,4 +1,4 @@
-#include "formtimer.h"
+#include "app/formtimer.h"
 
 namespace morven {
 

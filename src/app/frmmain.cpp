@@ -1,10 +1,10 @@
-#include "frmmain.h"
+#include "app/frmmain.h"
 
-#include "formtimer.h"
-#include "lamp.h"
-#include "qtdialogs.h"
-#include "serialport.h"
-#include "tcpsocket.h"
+#include "app/formtimer.h"
+#include "app/lamp.h"
+#include "app/qtdialogs.h"
+#include "link/serialport.h"
+#include "link/tcpsocket.h"
 #include "version.h"
 
 #include <QComboBox>

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "conversion.h"
-#include "dialogs.h"
-#include "dispatcher.h"
-#include "linelistmodel.h"
-#include "workspace.h"
+#include "records/conversion.h"
+#include "app/dialogs.h"
+#include "update/dispatcher.h"
+#include "records/linelistmodel.h"
+#include "protocol/workspace.h"
 
 #include <QMainWindow>
 

@@ -1,12 +1,12 @@
 // The window's link handlers: start-up and link selection, the serial port, the TCP link
 // with its lamp and watchdog, sending, receiving and the link probe.
-#include "frmmain.h"
+#include "app/frmmain.h"
 
-#include "commsetting.h"
-#include "formtimer.h"
-#include "lamp.h"
-#include "serialport.h"
-#include "tcpsocket.h"
+#include "link/commsetting.h"
+#include "app/formtimer.h"
+#include "app/lamp.h"
+#include "link/serialport.h"
+#include "link/tcpsocket.h"
 
 #include <QComboBox>
 #include <QEventLoop>

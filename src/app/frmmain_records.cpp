@@ -1,9 +1,9 @@
 // The window's file and record buttons: load, save and clear the two lists, and convert
 // record lines into chunk lines.
-#include "frmmain.h"
+#include "app/frmmain.h"
 
-#include "commsetting.h"
-#include "listfiles.h"
+#include "link/commsetting.h"
+#include "records/listfiles.h"
 
 #include <QFile>
 #include <QLabel>

@@ -1,10 +1,10 @@
 // The window's update workflow: the target's replies, the download engine and the short
 // bootloader commands.
-#include "frmmain.h"
+#include "app/frmmain.h"
 
-#include "bootframes.h"
-#include "formtimer.h"
-#include "messages.h"
+#include "update/bootframes.h"
+#include "app/formtimer.h"
+#include "update/messages.h"
 
 #include <QProgressBar>
 

@@ -1,4 +1,4 @@
-#include "lamp.h"
+#include "app/lamp.h"
 
 #include <QPainter>
 

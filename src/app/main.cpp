@@ -1,7 +1,7 @@
 // morven-update-tool: the window, or its help and version on the command line.
-#include "frmmain.h"
-#include "qtserialport.h"
-#include "qttcpsocket.h"
+#include "app/frmmain.h"
+#include "link/qtserialport.h"
+#include "link/qttcpsocket.h"
 #include "version.h"
 
 #include <QApplication>

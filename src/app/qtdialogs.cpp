@@ -1,4 +1,4 @@
-#include "qtdialogs.h"
+#include "app/qtdialogs.h"
 
 #include <QFileDialog>
 #include <QMessageBox>

@@ -1,6 +1,6 @@
-#include "commandline.h"
+#include "cli/commandline.h"
 
-#include "exitcodes.h"
+#include "cli/exitcodes.h"
 #include "version.h"
 
 #include <QRegularExpression>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "exitcodes.h"
+#include "cli/exitcodes.h"
 
 #include <QStringList>
 

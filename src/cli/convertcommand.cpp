@@ -1,6 +1,6 @@
 // morvenctl convert: input file in, download lines out, as the window's conversion buttons.
-#include "commands.h"
-#include "inputfile.h"
+#include "cli/commands.h"
+#include "cli/inputfile.h"
 
 #include <QSaveFile>
 

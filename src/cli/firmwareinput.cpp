@@ -1,7 +1,7 @@
-#include "firmwareinput.h"
+#include "cli/firmwareinput.h"
 
-#include "binaryreader.h"
-#include "srecordreader.h"
+#include "records/binaryreader.h"
+#include "records/srecordreader.h"
 
 namespace morven::cli {
 

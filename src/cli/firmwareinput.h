@@ -1,10 +1,10 @@
 #pragma once
 
-#include "conversion.h"
-#include "inputchecks.h"
-#include "inputerror.h"
-#include "linestore.h"
-#include "workspace.h"
+#include "records/conversion.h"
+#include "records/inputchecks.h"
+#include "records/inputerror.h"
+#include "records/linestore.h"
+#include "protocol/workspace.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,12 +1,12 @@
 // morvenctl flash, ping and erase: one job per target, all at once, on the same session rules
 // as the window.
-#include "commands.h"
-#include "flashjob.h"
-#include "inputfile.h"
-#include "interrupts.h"
-#include "reporter.h"
-#include "serialports.h"
-#include "trace.h"
+#include "cli/commands.h"
+#include "cli/flashjob.h"
+#include "cli/inputfile.h"
+#include "cli/interrupts.h"
+#include "cli/reporter.h"
+#include "link/serialports.h"
+#include "cli/trace.h"
 
 #include <QCoreApplication>
 #include <QTimer>

@@ -1,6 +1,6 @@
-#include "flashjob.h"
+#include "cli/flashjob.h"
 
-#include "trace.h"
+#include "cli/trace.h"
 
 namespace morven::cli {
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "exitcodes.h"
-#include "flashsession.h"
-#include "replyframer.h"
-#include "targetlink.h"
+#include "cli/exitcodes.h"
+#include "update/flashsession.h"
+#include "update/replyframer.h"
+#include "link/targetlink.h"
 
 #include <QElapsedTimer>
 #include <QObject>

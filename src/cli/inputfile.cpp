@@ -1,6 +1,6 @@
-#include "inputfile.h"
+#include "cli/inputfile.h"
 
-#include "exitcodes.h"
+#include "cli/exitcodes.h"
 
 #include <QFile>
 #include <QFileInfo>

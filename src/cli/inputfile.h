@@ -1,7 +1,7 @@
 #pragma once
 
-#include "commandline.h"
-#include "firmwareinput.h"
+#include "cli/commandline.h"
+#include "cli/firmwareinput.h"
 
 namespace morven::cli {
 

@@ -1,4 +1,4 @@
-#include "interrupts.h"
+#include "cli/interrupts.h"
 
 #include <csignal>
 

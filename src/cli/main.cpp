@@ -1,6 +1,6 @@
 // morvenctl: the update tool without its window, for scripts, production lines and speed.
-#include "commandline.h"
-#include "commands.h"
+#include "cli/commandline.h"
+#include "cli/commands.h"
 #include "version.h"
 
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 // morvenctl ports: the serial ports of this machine, and how to name each of them.
-#include "commandline.h"
-#include "commands.h"
-#include "serialports.h"
+#include "cli/commandline.h"
+#include "cli/commands.h"
+#include "link/serialports.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

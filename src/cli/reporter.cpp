@@ -1,6 +1,6 @@
-#include "reporter.h"
+#include "cli/reporter.h"
 
-#include "flashjob.h"
+#include "cli/flashjob.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -1,6 +1,6 @@
-#include "commands.h"
+#include "cli/commands.h"
 
-#include "simprogram.h"
+#include "sim/simprogram.h"
 
 namespace morven::cli {
 

@@ -1,4 +1,4 @@
-#include "trace.h"
+#include "cli/trace.h"
 
 #include <QDateTime>
 

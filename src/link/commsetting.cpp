@@ -1,6 +1,6 @@
-#include "commsetting.h"
+#include "link/commsetting.h"
 
-#include "serialport.h"
+#include "link/serialport.h"
 
 #include <QFileInfo>
 

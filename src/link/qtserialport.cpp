@@ -1,4 +1,4 @@
-#include "qtserialport.h"
+#include "link/qtserialport.h"
 
 #include <QFileInfo>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "qttcpsocket.h"
+#include "link/qttcpsocket.h"
 
 #include <optional>
 

@@ -1,6 +1,6 @@
-#include "serialports.h"
+#include "link/serialports.h"
 
-#include "qtserialport.h"
+#include "link/qtserialport.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "targetlink.h"
+#include "link/targetlink.h"
 
-#include "serialports.h"
+#include "link/serialports.h"
 
 #include <QDateTime>
 

@@ -1,4 +1,4 @@
-#include "hexcodec.h"
+#include "protocol/hexcodec.h"
 
 #include <cstddef>
 

@@ -1,4 +1,4 @@
-#include "binaryreader.h"
+#include "records/binaryreader.h"
 
 #include <algorithm>
 #include <utility>

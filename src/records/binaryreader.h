@@ -1,7 +1,7 @@
 #pragma once
 
-#include "inputerror.h"
-#include "intelhexwriter.h"
+#include "records/inputerror.h"
+#include "records/intelhexwriter.h"
 
 #include <cstdint>
 #include <optional>

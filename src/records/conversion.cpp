@@ -1,8 +1,8 @@
-#include "conversion.h"
+#include "records/conversion.h"
 
-#include "checksum.h"
-#include "formatters.h"
-#include "hexcodec.h"
+#include "protocol/checksum.h"
+#include "records/formatters.h"
+#include "protocol/hexcodec.h"
 
 #include <string>
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "inputerror.h"
-#include "linestore.h"
-#include "workspace.h"
+#include "records/inputerror.h"
+#include "records/linestore.h"
+#include "protocol/workspace.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
-#include "formatters.h"
+#include "records/formatters.h"
 
-#include "hexcodec.h"
+#include "protocol/hexcodec.h"
 
 #include <algorithm>
 #include <cstddef>

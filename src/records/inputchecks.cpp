@@ -1,7 +1,7 @@
-#include "inputchecks.h"
+#include "records/inputchecks.h"
 
-#include "checksum.h"
-#include "hexcodec.h"
+#include "protocol/checksum.h"
+#include "protocol/hexcodec.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,6 +1,6 @@
-#include "intelhexwriter.h"
+#include "records/intelhexwriter.h"
 
-#include "hexcodec.h"
+#include "protocol/hexcodec.h"
 
 #include <algorithm>
 #include <cstring>

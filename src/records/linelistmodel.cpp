@@ -1,4 +1,4 @@
-#include "linelistmodel.h"
+#include "records/linelistmodel.h"
 
 #include <climits>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "linestore.h"
+#include "records/linestore.h"
 
 #include <QAbstractListModel>
 

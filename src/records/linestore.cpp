@@ -1,4 +1,4 @@
-#include "linestore.h"
+#include "records/linestore.h"
 
 #include <cstring>
 #include <stdexcept>

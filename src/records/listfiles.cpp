@@ -1,7 +1,7 @@
-#include "listfiles.h"
+#include "records/listfiles.h"
 
-#include "linelistmodel.h"
-#include "linestore.h"
+#include "records/linelistmodel.h"
+#include "records/linestore.h"
 
 #include <QFile>
 #include <QFileInfo>

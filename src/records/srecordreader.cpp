@@ -1,6 +1,6 @@
-#include "srecordreader.h"
+#include "records/srecordreader.h"
 
-#include "hexcodec.h"
+#include "protocol/hexcodec.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,7 +1,7 @@
-#include "bootloader.h"
+#include "sim/bootloader.h"
 
-#include "checksum.h"
-#include "hexcodec.h"
+#include "protocol/checksum.h"
+#include "protocol/hexcodec.h"
 
 #include <array>
 

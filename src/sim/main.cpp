@@ -1,5 +1,5 @@
 // morven-sim: the simulated update target as a program, for scripts and manual runs.
-#include "simprogram.h"
+#include "sim/simprogram.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

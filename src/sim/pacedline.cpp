@@ -1,4 +1,4 @@
-#include "pacedline.h"
+#include "sim/pacedline.h"
 
 #include <algorithm>
 

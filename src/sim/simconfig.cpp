@@ -1,4 +1,4 @@
-#include "simconfig.h"
+#include "sim/simconfig.h"
 
 #include <QCommandLineParser>
 #include <QFile>

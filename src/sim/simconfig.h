@@ -1,6 +1,6 @@
 #pragma once
 
-#include "simtarget.h"
+#include "sim/simtarget.h"
 
 #include <QHostAddress>
 #include <QString>

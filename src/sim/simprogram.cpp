@@ -1,8 +1,8 @@
 // The simulated target as a program: options, endpoints, signals and saving.
-#include "simprogram.h"
+#include "sim/simprogram.h"
 
-#include "simconfig.h"
-#include "simtarget.h"
+#include "sim/simconfig.h"
+#include "sim/simtarget.h"
 #include "version.h"
 
 #include <QCoreApplication>

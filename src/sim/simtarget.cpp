@@ -1,6 +1,6 @@
-#include "simtarget.h"
+#include "sim/simtarget.h"
 
-#include "pacedline.h"
+#include "sim/pacedline.h"
 
 #include <QSocketNotifier>
 #include <QTcpServer>

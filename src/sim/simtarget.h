@@ -1,6 +1,6 @@
 #pragma once
 
-#include "bootloader.h"
+#include "sim/bootloader.h"
 
 #include <QByteArray>
 #include <QHostAddress>

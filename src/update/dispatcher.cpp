@@ -1,4 +1,4 @@
-#include "dispatcher.h"
+#include "update/dispatcher.h"
 
 #include <cmath>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine.h"
+#include "update/engine.h"
 
 #include <array>
 #include <cstddef>

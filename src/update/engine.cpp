@@ -1,7 +1,7 @@
-#include "engine.h"
+#include "update/engine.h"
 
-#include "checksum.h"
-#include "hexcodec.h"
+#include "protocol/checksum.h"
+#include "protocol/hexcodec.h"
 
 namespace morven {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "workspace.h"
+#include "protocol/workspace.h"
 
 #include <cstddef>
 #include <cstdint>

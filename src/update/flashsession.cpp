@@ -1,6 +1,6 @@
-#include "flashsession.h"
+#include "update/flashsession.h"
 
-#include "bootframes.h"
+#include "update/bootframes.h"
 
 namespace morven {
 

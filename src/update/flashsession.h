@@ -1,9 +1,9 @@
 #pragma once
 
-#include "dispatcher.h"
-#include "engine.h"
-#include "linestore.h"
-#include "workspace.h"
+#include "update/dispatcher.h"
+#include "update/engine.h"
+#include "records/linestore.h"
+#include "protocol/workspace.h"
 
 #include <string>
 #include <string_view>

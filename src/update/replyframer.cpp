@@ -1,4 +1,4 @@
-#include "replyframer.h"
+#include "update/replyframer.h"
 
 namespace morven {
 

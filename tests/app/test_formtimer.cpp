@@ -1,5 +1,5 @@
 // The window's timers: Enabled and Interval as the handlers rely on them.
-#include "formtimer.h"
+#include "app/formtimer.h"
 
 #include <QSignalSpy>
 #include <QTest>

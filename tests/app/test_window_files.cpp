@@ -1,5 +1,5 @@
 // The file and record buttons through the window, with the dialogs answered by the test.
-#include "windowfixture.h"
+#include "app/windowfixture.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,5 +1,5 @@
 // The window as it comes up: every control with its name, caption, place and default.
-#include "windowfixture.h"
+#include "app/windowfixture.h"
 
 #include <QAccessible>
 #include <QComboBox>

@@ -1,5 +1,5 @@
 // Opening and closing both links from the window, and the controls that follow them.
-#include "windowfixture.h"
+#include "app/windowfixture.h"
 
 #include <QComboBox>
 #include <QElapsedTimer>

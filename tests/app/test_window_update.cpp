@@ -1,6 +1,6 @@
 // The update handlers with links the test drives by hand: the receive timers, the probe, the
 // commands and the engine, frame by frame.
-#include "windowfixture.h"
+#include "app/windowfixture.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -1,14 +1,14 @@
 #pragma once
 
-#include "frmmain.h"
-#include "formtimer.h"
-#include "lamp.h"
-#include "faketcpsocket.h"
-#include "loopbacksocket.h"
-#include "pty.h"
-#include "qtserialport.h"
-#include "recordingserialport.h"
-#include "scripteddialogs.h"
+#include "app/frmmain.h"
+#include "app/formtimer.h"
+#include "app/lamp.h"
+#include "support/faketcpsocket.h"
+#include "support/loopbacksocket.h"
+#include "support/pty.h"
+#include "link/qtserialport.h"
+#include "support/recordingserialport.h"
+#include "support/scripteddialogs.h"
 
 #include <QAbstractButton>
 #include <QLineEdit>

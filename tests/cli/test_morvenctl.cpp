@@ -1,9 +1,9 @@
 // morvenctl as a script runs it: a separate process against simulated targets in this one,
 // over loopback TCP and pseudo-terminals, with its exit codes and its output.
-#include "../app/windowfixture.h"
+#include "app/windowfixture.h"
 
-#include "cliprocess.h"
-#include "simtarget.h"
+#include "support/cliprocess.h"
+#include "sim/simtarget.h"
 #include "version.h"
 
 #include <QFile>

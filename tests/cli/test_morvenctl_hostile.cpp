@@ -1,7 +1,7 @@
 // morvenctl against a broken or hostile target: it must resynchronise on the next reply,
 // never grow without bound, and exit with the code of what went wrong.
-#include "cliprocess.h"
-#include "hostilepeer.h"
+#include "support/cliprocess.h"
+#include "support/hostilepeer.h"
 
 #include <QFile>
 #include <QRandomGenerator>

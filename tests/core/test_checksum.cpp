@@ -1,6 +1,6 @@
 // CRC-16/MODBUS over the frame buffer and the Intel HEX record checksum.
-#include "checksum.h"
-#include "testutil.h"
+#include "protocol/checksum.h"
+#include "core/testutil.h"
 
 #include <QtTest>
 

@@ -1,7 +1,7 @@
 // The record codec: which bytes a parse converts, what it does with stray characters, and
 // how a record is formatted back into text.
-#include "hexcodec.h"
-#include "testutil.h"
+#include "protocol/hexcodec.h"
+#include "core/testutil.h"
 
 #include <QtTest>
 

@@ -1,6 +1,6 @@
 // The compact line list: splitting a file's bytes into lines, and the text a list saves as.
-#include "linestore.h"
-#include "testutil.h"
+#include "records/linestore.h"
+#include "core/testutil.h"
 
 #include <QtTest>
 

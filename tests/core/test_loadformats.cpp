@@ -1,7 +1,7 @@
 // S-record and binary files turned into Intel HEX record lines, line for line as srec_cat writes
 // them, and the files refused.
-#include "binaryreader.h"
-#include "srecordreader.h"
+#include "records/binaryreader.h"
+#include "records/srecordreader.h"
 
 #include <QProcess>
 #include <QtTest>

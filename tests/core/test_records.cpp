@@ -1,8 +1,8 @@
 // Chunk line formatters and the record conversions that feed them.
-#include "checksum.h"
-#include "conversion.h"
-#include "formatters.h"
-#include "testutil.h"
+#include "protocol/checksum.h"
+#include "records/conversion.h"
+#include "records/formatters.h"
+#include "core/testutil.h"
 
 #include <QtTest>
 

@@ -1,7 +1,7 @@
 // The companion's side of an update: cutting replies out of a byte stream, and a whole
 // session step by step against replies made by hand.
-#include "flashsession.h"
-#include "replyframer.h"
+#include "update/flashsession.h"
+#include "update/replyframer.h"
 
 #include <QTest>
 

@@ -1,7 +1,7 @@
 // The update rules without a window: reply decoding and dispatch, the engine step and the
 // announce frames.
-#include "dispatcher.h"
-#include "engine.h"
+#include "update/dispatcher.h"
+#include "update/engine.h"
 
 #include <QTest>
 

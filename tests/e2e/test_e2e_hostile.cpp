@@ -1,9 +1,9 @@
 // The window against a broken or hostile target: garbage, overlong replies, floods, a line
 // that goes down mid-download, silence. It must stay responsive, keep what the operator has,
 // and show only what the rules say.
-#include "../app/windowfixture.h"
+#include "app/windowfixture.h"
 
-#include "hostilepeer.h"
+#include "support/hostilepeer.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -1,8 +1,8 @@
 // Whole updates as an operator runs them: the real window, offscreen, with its dialogs answered
 // by the test, against the simulated target over loopback TCP and over a pseudo-terminal.
-#include "../app/windowfixture.h"
+#include "app/windowfixture.h"
 
-#include "simtarget.h"
+#include "sim/simtarget.h"
 
 #include <QFile>
 #include <QProgressBar>

@@ -1,10 +1,10 @@
 // The rules that turn what the operator typed into port settings, and the order in which
 // the serial port is set up.
-#include "commsetting.h"
-#include "qtserialport.h"
-#include "qttcpsocket.h"
-#include "recordingserialport.h"
-#include "serialports.h"
+#include "link/commsetting.h"
+#include "link/qtserialport.h"
+#include "link/qttcpsocket.h"
+#include "support/recordingserialport.h"
+#include "link/serialports.h"
 
 #include <QDir>
 #include <QSet>

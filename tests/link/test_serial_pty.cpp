@@ -1,7 +1,7 @@
 // The serial port against a real pseudo-terminal: what the far end of the line sees.
-#include "commsetting.h"
-#include "pty.h"
-#include "qtserialport.h"
+#include "link/commsetting.h"
+#include "support/pty.h"
+#include "link/qtserialport.h"
 
 #include <QSignalSpy>
 #include <QTest>

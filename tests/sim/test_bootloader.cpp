@@ -1,5 +1,5 @@
 // The simulated bootloader without any transport: frames in, replies out.
-#include "bootloader.h"
+#include "sim/bootloader.h"
 
 #include <QtTest>
 

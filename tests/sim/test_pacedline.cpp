@@ -1,5 +1,5 @@
 // Timing of the simulated line: when each byte is through at a given rate.
-#include "pacedline.h"
+#include "sim/pacedline.h"
 
 #include <QtTest>
 

@@ -1,5 +1,5 @@
 // The simulator's command line, its endpoints and the saved download.
-#include "simconfig.h"
+#include "sim/simconfig.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

@@ -1,5 +1,5 @@
 // The morven-sim program as a script runs it: endpoints on stdout, a signal to end it.
-#include "peers.h"
+#include "sim/peers.h"
 
 #include <QProcess>
 #include <QRegularExpression>

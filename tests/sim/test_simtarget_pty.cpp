@@ -1,6 +1,6 @@
 // The simulated target on a pseudo-terminal: the PC opens the slave side as its serial port.
-#include "peers.h"
-#include "simtarget.h"
+#include "sim/peers.h"
+#include "sim/simtarget.h"
 
 #include <QFile>
 #include <QSerialPort>

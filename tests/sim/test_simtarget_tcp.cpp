@@ -1,6 +1,6 @@
 // The simulated target on a loopback TCP port: what a PC connected to it sees.
-#include "peers.h"
-#include "simtarget.h"
+#include "sim/peers.h"
+#include "sim/simtarget.h"
 
 #include <QtTest>
 

@@ -1,8 +1,8 @@
-#include "cliprocess.h"
+#include "support/cliprocess.h"
 
-#include "bootloader.h"
-#include "checksum.h"
-#include "hexcodec.h"
+#include "sim/bootloader.h"
+#include "protocol/checksum.h"
+#include "protocol/hexcodec.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tcpsocket.h"
+#include "link/tcpsocket.h"
 
 #include <QHostAddress>
 #include <QStringList>

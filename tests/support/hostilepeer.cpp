@@ -1,4 +1,4 @@
-#include "hostilepeer.h"
+#include "support/hostilepeer.h"
 
 namespace morven::test {
 

@@ -1,4 +1,4 @@
-#include "loopbacksocket.h"
+#include "support/loopbacksocket.h"
 
 #include <QHostAddress>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "qttcpsocket.h"
+#include "link/qttcpsocket.h"
 
 #include <QStringList>
 
