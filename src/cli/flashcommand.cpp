@@ -5,8 +5,9 @@
 #include "cli/inputfile.h"
 #include "cli/interrupts.h"
 #include "cli/reporter.h"
-#include "link/serialports.h"
 #include "cli/trace.h"
+#include "link/endpoint.h"
+#include "link/serialports.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -79,13 +80,12 @@ int runJobs(const CommandLine &cl, const LinkOptions &lo, const LineStore &lines
 
     std::vector<std::unique_ptr<TargetLink>> links;
     for (const QString &endpoint : tcp) {
-        QString host;
-        quint16 port = 0;
-        if (!splitEndpoint(endpoint, host, port))
+        const std::optional<Endpoint> at = parseEndpoint(endpoint);
+        if (!at)
             fail(BadInput, QStringLiteral("%1: '%2' is not HOST:PORT")
                                .arg(fromEnvironment ? QStringLiteral("MORVENCTL_TCP") : QStringLiteral("--tcp"), endpoint));
         links.push_back(std::make_unique<TcpTargetLink>(
-            host, port, options.waitForBootloader ? timing.waitTimeoutMs : timing.replyTimeoutMs));
+            at->host, at->port, options.waitForBootloader ? timing.waitTimeoutMs : timing.replyTimeoutMs));
     }
     const QList<SerialPortRow> ports
         = std::any_of(serial.begin(), serial.end(), [](const QString &s) { return s.startsWith(QLatin1String("usb:")); })

@@ -4,15 +4,6 @@
 
 namespace morven {
 
-std::optional<quint16> parseTcpPort(const QString &text)
-{
-    bool ok = false;
-    const uint port = text.trimmed().toUInt(&ok);
-    if (!ok || port < 1 || port > 65535)
-        return std::nullopt;
-    return static_cast<quint16>(port);
-}
-
 QtTcpSocket::QtTcpSocket(QObject *parent)
     : TcpSocket(parent)
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/endpoint.h"
 #include "link/tcpsocket.h"
 
 #include <QTcpSocket>
@@ -26,7 +27,6 @@ private:
     bool established_ = false;
 };
 
-// The remote port as typed: a whole number from 1 to 65535, blanks around it allowed.
-std::optional<quint16> parseTcpPort(const QString &text);
+
 
 } // namespace morven

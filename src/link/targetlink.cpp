@@ -6,22 +6,6 @@
 
 namespace morven {
 
-bool splitEndpoint(const QString &text, QString &host, quint16 &port)
-{
-    const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
-    if (colon <= 0)
-        return false;
-    host = text.left(colon);
-    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
-        host = host.mid(1, host.size() - 2);
-    bool ok = false;
-    const uint number = text.mid(colon + 1).toUInt(&ok);
-    if (!ok || number < 1 || number > 65535 || host.isEmpty())
-        return false;
-    port = quint16(number);
-    return true;
-}
-
 TcpTargetLink::TcpTargetLink(const QString &host, quint16 port, int patienceMs, QObject *parent)
     : TargetLink(parent)
     , host_(host)

@@ -33,9 +33,6 @@ signals:
     void lost(const QString &why);
 };
 
-// "HOST:PORT" or "[IPv6]:PORT"; false for anything else.
-bool splitEndpoint(const QString &text, QString &host, quint16 &port);
-
 class TcpTargetLink final : public TargetLink
 {
     Q_OBJECT

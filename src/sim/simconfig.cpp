@@ -1,5 +1,7 @@
 #include "sim/simconfig.h"
 
+#include "link/endpoint.h"
+
 #include <QCommandLineParser>
 #include <QFile>
 #include <QSaveFile>
@@ -69,37 +71,18 @@ bool fail(QString *error, const QString &text)
     return false;
 }
 
-bool parseEndpoint(const QString &text, QHostAddress &host, quint16 &port)
+// "[HOST:]PORT" for the listening side: port 0 picks a free one, "localhost" is the loopback.
+bool parseListenAddress(const QString &text, QHostAddress &host, quint16 &port)
 {
-    QString hostText;
-    QString portText = text.trimmed();
-    if (portText.startsWith(QLatin1Char('['))) {
-        // [::1]:7776
-        const qsizetype close = portText.indexOf(QLatin1String("]:"));
-        if (close < 0)
-            return false;
-        hostText = portText.mid(1, close - 1);
-        portText = portText.mid(close + 2);
-    } else if (portText.count(QLatin1Char(':')) == 1) {
-        const qsizetype colon = portText.indexOf(QLatin1Char(':'));
-        hostText = portText.left(colon);
-        portText = portText.mid(colon + 1);
-    } else if (portText.contains(QLatin1Char(':'))) {
+    const std::optional<Endpoint> e = parseEndpoint(text, QStringLiteral("127.0.0.1"), true);
+    if (!e)
         return false;
-    }
-    long long value = 0;
-    if (!number(portText, 0, 65535, value))
-        return false;
-    port = static_cast<quint16>(value);
-    if (hostText.isEmpty()) {
+    port = e->port;
+    if (e->host == QLatin1String("localhost")) {
         host = QHostAddress(QHostAddress::LocalHost);
         return true;
     }
-    if (hostText == QLatin1String("localhost")) {
-        host = QHostAddress(QHostAddress::LocalHost);
-        return true;
-    }
-    return host.setAddress(hostText);
+    return host.setAddress(e->host);
 }
 
 } // namespace
@@ -123,7 +106,7 @@ bool parseSimArguments(const QStringList &args, SimConfig &out, QString *error)
     long long v = 0;
     if (p.parser.isSet(p.tcp)) {
         c.tcp = true;
-        if (!parseEndpoint(p.parser.value(p.tcp), c.host, c.port))
+        if (!parseListenAddress(p.parser.value(p.tcp), c.host, c.port))
             return fail(error, QStringLiteral("--tcp wants [HOST:]PORT, got \"%1\"").arg(p.parser.value(p.tcp)));
     }
     c.pty = p.parser.isSet(p.pty);
