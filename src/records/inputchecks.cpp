@@ -2,6 +2,7 @@
 
 #include "protocol/checksum.h"
 #include "protocol/hexcodec.h"
+#include "records/inputerror.h"
 
 #include <cstdint>
 #include <vector>
@@ -18,18 +19,6 @@ bool isTextByte(unsigned char c)
 bool isUpperHex(unsigned char c)
 {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
-}
-
-std::string hexByte(std::uint8_t b)
-{
-    return std::string(kHexPairs[b].data(), 2);
-}
-
-std::string describe(unsigned char c)
-{
-    if (c >= 0x20 && c < 0x7F)
-        return std::string("'") + static_cast<char>(c) + "'";
-    return "the byte 0x" + hexByte(c);
 }
 
 } // namespace
@@ -104,7 +93,7 @@ std::optional<std::string> checkDownloadLine(std::string_view line)
     const std::string_view digits = line.substr(2, line.size() - 3);
     for (std::size_t i = 0; i < digits.size(); ++i)
         if (!isUpperHex(static_cast<unsigned char>(digits[i])))
-            return "is not a download line: " + describe(static_cast<unsigned char>(digits[i])) + " (character "
+            return "is not a download line: " + describeCharacter(static_cast<unsigned char>(digits[i])) + " (character "
                 + std::to_string(i + 3) + ") is not an upper-case hexadecimal digit";
     if (digits.size() % 2 != 0)
         return "is not a download line: it has an odd number of hexadecimal digits";

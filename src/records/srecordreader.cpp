@@ -15,19 +15,7 @@ constexpr std::uint64_t kAddressSpace = std::uint64_t(1) << 32;
 
 std::uint8_t hexValue(char c)
 {
-    return static_cast<std::uint8_t>(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
-}
-
-std::string hexByte(std::uint8_t b)
-{
-    return {kHexPairs[b][0], kHexPairs[b][1]};
-}
-
-std::string describeChar(unsigned char c)
-{
-    if (c >= 0x20 && c < 0x7F)
-        return std::string("'") + static_cast<char>(c) + "'";
-    return "the byte 0x" + hexByte(c);
+    return static_cast<std::uint8_t>(strictHexValue(static_cast<unsigned char>(c)));
 }
 
 std::string plural(std::size_t n, const char *word)
@@ -65,11 +53,11 @@ std::optional<InputError> SrecordReader::addLine(std::string_view line, std::siz
         return std::nullopt;
     auto fail = [lineNo](std::string message) { return InputError{lineNo, std::move(message)}; };
     if (line[0] != 'S')
-        return fail(describeChar(static_cast<unsigned char>(line[0]))
+        return fail(describeCharacter(static_cast<unsigned char>(line[0]))
             + " (character 1) does not start an S-record; S-records start with 'S'.");
     for (std::size_t i = 1; i < line.size(); ++i) {
         if (!isHexDigit(static_cast<unsigned char>(line[i])))
-            return fail(describeChar(static_cast<unsigned char>(line[i])) + " (character " + std::to_string(i + 1)
+            return fail(describeCharacter(static_cast<unsigned char>(line[i])) + " (character " + std::to_string(i + 1)
                 + ") is not a hexadecimal digit.");
     }
     if (line.size() < 4)

@@ -1,7 +1,8 @@
 #include "sim/bootloader.h"
 
 #include "protocol/checksum.h"
-#include "protocol/hexcodec.h"
+#include "protocol/frame.h"
+#include "protocol/hexdigits.h"
 
 #include <array>
 
@@ -12,24 +13,13 @@ namespace {
 // A frame that never ends (no ';', no pause, no ':') is cut here so memory stays bounded.
 constexpr std::size_t kMaxFrame = 64 * 1024;
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 // The byte whose two digits start at `pos`, or -1.
 int byteAt(std::string_view text, std::size_t pos)
 {
     if (pos + 1 >= text.size())
         return -1;
-    const int hi = hexValue(text[pos]);
-    const int lo = hexValue(text[pos + 1]);
+    const int hi = strictHexValue(static_cast<unsigned char>(text[pos]));
+    const int lo = strictHexValue(static_cast<unsigned char>(text[pos + 1]));
     return hi < 0 || lo < 0 ? -1 : hi * 16 + lo;
 }
 
@@ -158,16 +148,7 @@ std::string Bootloader::reply(char letter, std::uint16_t sequence, std::uint8_t 
 {
     const std::array<std::uint8_t, 4> bytes{
         static_cast<std::uint8_t>(sequence >> 8), static_cast<std::uint8_t>(sequence & 0xFF), 0x01, status};
-    const std::uint16_t crc = crc16Modbus(bytes.data(), bytes.size());
-    std::string text(15, ';');
-    text[0] = ':';
-    text[1] = letter;
-    char *p = text.data() + 2;
-    for (const std::uint8_t b : bytes)
-        p = writeHexByte(p, b);
-    p = writeHexByte(p, static_cast<std::uint8_t>(crc & 0xFF));
-    writeHexByte(p, static_cast<std::uint8_t>(crc >> 8));
-    return text;
+    return buildFrame(letter, bytes.data(), bytes.size());
 }
 
 int Bootloader::timesReceived(int line) const

@@ -1,21 +1,10 @@
 #include "update/dispatcher.h"
 
+#include "protocol/hexdigits.h"
+
 #include <cmath>
 
 namespace morven {
-
-namespace {
-
-int digitValue(std::uint8_t c)
-{
-    if (c > 64)
-        return c - 55;
-    if (c >= 48)
-        return c - 48;
-    return c;
-}
-
-} // namespace
 
 DecodedReply decodeReply(const std::uint8_t *data, std::size_t size, std::int16_t L)
 {
@@ -33,7 +22,7 @@ DecodedReply decodeReply(const std::uint8_t *data, std::size_t size, std::int16_
         const std::size_t hi = std::size_t(2 * k + 2);
         if (hi + 1 >= length)
             break;
-        const int value = digitValue(data[hi]) * 16 + digitValue(data[hi + 1]);
+        const unsigned value = replyDigitValue(data[hi]) * 16 + replyDigitValue(data[hi + 1]);
         out.bytes[std::size_t(k)] = value > 255 ? 0 : std::uint8_t(value);
         out.count = int(k + 1);
     }

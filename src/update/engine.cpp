@@ -1,7 +1,7 @@
 #include "update/engine.h"
 
 #include "protocol/checksum.h"
-#include "protocol/hexcodec.h"
+#include "protocol/frame.h"
 
 namespace morven {
 
@@ -45,13 +45,7 @@ std::string announceFrame(Workspace &ws, char letter, std::size_t lineCount)
     ws.FrameData[5] = ws.CrcLo;
     ws.FrameData[6] = ws.CrcHi;
 
-    std::string frame(17, ';');
-    frame[0] = ':';
-    frame[1] = letter;
-    char *out = frame.data() + 2;
-    for (int i = 0; i < 7; ++i)
-        out = writeHexByte(out, ws.FrameData[std::size_t(i)]);
-    return frame;
+    return buildFrame(letter, ws.FrameData.data(), 5);
 }
 
 } // namespace morven
