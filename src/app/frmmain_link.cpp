@@ -2,19 +2,24 @@
 // with its lamp and watchdog, sending, receiving and the link probe.
 #include "app/frmmain.h"
 
-#include "link/commsetting.h"
 #include "app/formtimer.h"
 #include "app/lamp.h"
+#include "link/commsetting.h"
 #include "link/serialport.h"
 #include "link/tcpsocket.h"
 
 #include <QComboBox>
 #include <QEventLoop>
 #include <QLineEdit>
+#include <QLoggingCategory>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
+
+// What the window drops without a message by design: a frame for a link that is not open.
+// Off by default; QT_LOGGING_RULES="morven.app.info=true" turns it on.
+Q_LOGGING_CATEGORY(lcApp, "morven.app", QtWarningMsg)
 
 namespace morven {
 
@@ -129,10 +134,10 @@ void FrmMain::SendComm(const QByteArray &SendStr)
 {
     // Both links are asked; the options exclude each other, and a closed link sends nothing.
     const QByteArray copy = SendStr;
-    if (Option2->isChecked())
-        MSComm1->write(copy);
-    if (Option1->isChecked())
-        Winsock1->send(copy);
+    if (Option2->isChecked() && !MSComm1->write(copy))
+        qCInfo(lcApp) << "not sent, the serial port is closed:" << copy.left(40);
+    if (Option1->isChecked() && !Winsock1->send(copy))
+        qCInfo(lcApp) << "not sent, the socket is not connected:" << copy.left(40);
 }
 
 void FrmMain::SendSTRComm(std::string_view SendStr)

@@ -1,7 +1,11 @@
 #include "link/qtserialport.h"
 
+#include "link/logging.h"
+
 #include <QFileInfo>
 #include <QStringList>
+
+Q_LOGGING_CATEGORY(lcLink, "morven.link", QtWarningMsg)
 
 namespace morven {
 
@@ -92,8 +96,10 @@ bool QtSerialPort::setPortNumber(int number)
 bool QtSerialPort::setSettings(const QString &settings)
 {
     const auto parsed = parseLineSettings(settings);
-    if (!parsed)
+    if (!parsed) {
+        qCInfo(lcLink) << "line settings refused:" << settings;
         return false;
+    }
     settings_ = *parsed;
     return true;
 }
@@ -119,9 +125,12 @@ bool QtSerialPort::open()
     // A rate the driver cannot set makes one of these, or the opening, fail.
     if (!port_.setBaudRate(settings_.rate) || !port_.setParity(settings_.parity)
         || !port_.setDataBits(settings_.dataBits) || !port_.setStopBits(settings_.stopBits)
-        || !port_.setFlowControl(QSerialPort::NoFlowControl))
+        || !port_.setFlowControl(QSerialPort::NoFlowControl)) {
+        qCInfo(lcLink) << port_.portName() << "refused the line settings:" << port_.errorString();
         return false;
+    }
     if (!port_.open(QIODevice::ReadWrite)) {
+        qCInfo(lcLink) << port_.portName() << "did not open"; // onError() has logged why
         port_.clearError();
         return false;
     }
@@ -171,6 +180,7 @@ void QtSerialPort::onError(QSerialPort::SerialPortError error)
         return;
     // The device went away (adapter unplugged, far end of a terminal closed): reads then fail
     // on every turn of the event loop. Close once, quietly, instead.
+    qCInfo(lcLink) << port_.portName() << "reported an error:" << port_.errorString();
     if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError)
         close();
     else

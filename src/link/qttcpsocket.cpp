@@ -1,5 +1,7 @@
 #include "link/qttcpsocket.h"
 
+#include "link/logging.h"
+
 #include <optional>
 
 namespace morven {
@@ -19,6 +21,8 @@ QtTcpSocket::QtTcpSocket(QObject *parent)
         emit closed();
     });
     connect(&socket_, &QTcpSocket::readyRead, this, [this] { emit dataArrival(socket_.bytesAvailable()); });
+    connect(&socket_, &QTcpSocket::errorOccurred, this,
+        [this] { qCInfo(lcLink) << "socket:" << socket_.errorString(); });
 }
 
 void QtTcpSocket::close()
@@ -32,8 +36,10 @@ void QtTcpSocket::close()
 bool QtTcpSocket::connectTo(const QString &host, const QString &port)
 {
     const auto number = parseTcpPort(port);
-    if (!number || host.trimmed().isEmpty())
+    if (!number || host.trimmed().isEmpty()) {
+        qCInfo(lcLink) << "connection refused at once: host" << host << "port" << port;
         return false;
+    }
     close();
     socket_.connectToHost(host.trimmed(), *number);
     return true;

@@ -5,6 +5,11 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QLoggingCategory>
+
+// What the list files drop without a message by design: a file that cannot be read or written.
+// Off by default; QT_LOGGING_RULES="morven.records.info=true" turns it on.
+Q_LOGGING_CATEGORY(lcRecords, "morven.records", QtWarningMsg)
 
 namespace morven {
 
@@ -13,8 +18,10 @@ FileBytes readFileBytes(const QString &path)
     FileBytes result;
     QFile file(path);
     // A folder opens on some systems but reads nothing: it is not a file to load.
-    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly))
+    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly)) {
+        qCInfo(lcRecords) << path << "cannot be read:" << (QFileInfo(path).isDir() ? "a folder" : file.errorString());
         return result;
+    }
     const qint64 size = file.size();
     // A list holds at most this much text; a larger file counts as one that cannot be read.
     if (size > qint64(LineStore::MaxBytes))
@@ -29,6 +36,7 @@ FileBytes readFileBytes(const QString &path)
             break;
         }
         if (n < 0) {
+            qCInfo(lcRecords) << path << "stopped reading:" << file.errorString();
             // Keep only whole lines: a line cut by the failure was never read.
             const auto lastEnd = result.bytes.find_last_of('\r');
             result.bytes.resize(lastEnd == std::string::npos ? 0 : lastEnd + 1);
@@ -81,6 +89,8 @@ bool AppendLinesToFile(const QString &path, const LineStore &items)
     });
     if (opened)
         ok = file.flush() && ok;
+    if (!ok)
+        qCInfo(lcRecords) << path << "not written:" << file.errorString();
     return opened && ok;
 }
 
