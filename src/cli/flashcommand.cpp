@@ -92,17 +92,15 @@ int runJobs(const CommandLine &cl, const LinkOptions &lo, const LineStore &lines
         ? listSerialPorts()
         : QList<SerialPortRow>();
     for (const QString &spec : serial) {
-        QString why;
-        const std::optional<QString> device = resolveSerialDevice(spec, ports, &why);
-        if (!device)
-            fail(LinkFailed, QStringLiteral("--serial %1: %2").arg(spec, why));
-        links.push_back(std::make_unique<SerialTargetLink>(*device, baud));
+        QString device;
+        if (const auto why = resolveSerialDevice(spec, ports, device))
+            fail(LinkFailed, QStringLiteral("--serial %1: %2").arg(spec, *why));
+        links.push_back(std::make_unique<SerialTargetLink>(device, baud));
     }
 
     Trace trace;
-    QString why;
-    if (!trace.open(cl.isSet(lo.trace), cl.value(lo.log), &why))
-        fail(BadInput, why);
+    if (const auto why = trace.open(cl.isSet(lo.trace), cl.value(lo.log)))
+        fail(BadInput, *why);
 
     std::vector<std::unique_ptr<FlashJob>> jobs;
     for (auto &link : links)

@@ -6,19 +6,18 @@
 
 namespace morven::cli {
 
-bool Trace::open(bool toStderr, const QString &logPath, QString *why)
+std::optional<QString> Trace::open(bool toStderr, const QString &logPath)
 {
     toStderr_ = toStderr;
     if (logPath.isEmpty())
-        return true;
+        return std::nullopt;
     file_ = std::make_unique<QFile>(logPath);
     if (!file_->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
-        if (why)
-            *why = QStringLiteral("--log: %1: %2").arg(logPath, file_->errorString());
+        const QString why = QStringLiteral("--log: %1: %2").arg(logPath, file_->errorString());
         file_.reset();
-        return false;
+        return why;
     }
-    return true;
+    return std::nullopt;
 }
 
 void Trace::write(const QString &target, QLatin1String direction, const QByteArray &bytes)

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 namespace morven::cli {
 
@@ -12,8 +13,8 @@ namespace morven::cli {
 class Trace
 {
 public:
-    // Opens `logPath` (appending) when it is not empty; false with a reason when it cannot.
-    [[nodiscard]] bool open(bool toStderr, const QString &logPath, QString *why);
+    // Opens `logPath` (appending) when it is not empty; returns why it cannot.
+    [[nodiscard]] std::optional<QString> open(bool toStderr, const QString &logPath);
     bool enabled() const { return toStderr_ || file_ != nullptr; }
 
     void sent(const QString &target, const QByteArray &frame) { write(target, QLatin1String("> "), frame); }

@@ -59,17 +59,20 @@ int windowPortNumber(const QString &device, const std::function<bool(const QStri
     return serialDeviceFor(number, exists) == device ? number : 0;
 }
 
-std::optional<QString> resolveSerialDevice(const QString &spec, const QList<SerialPortRow> &ports, QString *why)
+std::optional<QString> resolveSerialDevice(const QString &spec, const QList<SerialPortRow> &ports, QString &device)
 {
-    if (!spec.startsWith(QLatin1String("usb:")))
-        return spec;
+    if (!spec.startsWith(QLatin1String("usb:"))) {
+        device = spec;
+        return std::nullopt;
+    }
     const QString serial = spec.mid(4);
-    for (const SerialPortRow &row : ports)
-        if (!serial.isEmpty() && row.serialNumber == serial)
-            return row.device;
-    if (why)
-        *why = QStringLiteral("no serial port has the USB serial number '%1' (morvenctl ports lists them)").arg(serial);
-    return std::nullopt;
+    for (const SerialPortRow &row : ports) {
+        if (!serial.isEmpty() && row.serialNumber == serial) {
+            device = row.device;
+            return std::nullopt;
+        }
+    }
+    return QStringLiteral("no serial port has the USB serial number '%1' (morvenctl ports lists them)").arg(serial);
 }
 
 namespace {

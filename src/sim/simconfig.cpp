@@ -64,11 +64,9 @@ bool number(const QString &text, long long min, long long max, long long &value)
     return ok && value >= min && value <= max;
 }
 
-bool fail(QString *error, const QString &text)
+std::optional<QString> fail(const QString &text)
 {
-    if (error)
-        *error = text;
-    return false;
+    return text;
 }
 
 // "[HOST:]PORT" for the listening side: port 0 picks a free one, "localhost" is the loopback.
@@ -87,32 +85,32 @@ bool parseListenAddress(const QString &text, QHostAddress &host, quint16 &port)
 
 } // namespace
 
-bool parseSimArguments(const QStringList &args, SimConfig &out, QString *error)
+std::optional<QString> parseSimArguments(const QStringList &args, SimConfig &out)
 {
     Parser p;
     if (!p.parser.parse(args))
-        return fail(error, p.parser.errorText());
+        return fail(p.parser.errorText());
     SimConfig c;
     if (p.parser.isSet(p.help) || p.parser.isSet(p.version)) {
         c.help = p.parser.isSet(p.help);
         c.version = !c.help;
         out = c;
-        return true;
+        return std::nullopt;
     }
     if (!p.parser.positionalArguments().isEmpty())
-        return fail(error, QStringLiteral("unexpected argument: %1").arg(p.parser.positionalArguments().first()));
+        return fail(QStringLiteral("unexpected argument: %1").arg(p.parser.positionalArguments().first()));
 
     const long long intMax = std::numeric_limits<int>::max();
     long long v = 0;
     if (p.parser.isSet(p.tcp)) {
         c.tcp = true;
         if (!parseListenAddress(p.parser.value(p.tcp), c.host, c.port))
-            return fail(error, QStringLiteral("--tcp wants [HOST:]PORT, got \"%1\"").arg(p.parser.value(p.tcp)));
+            return fail(QStringLiteral("--tcp wants [HOST:]PORT, got \"%1\"").arg(p.parser.value(p.tcp)));
     }
     c.pty = p.parser.isSet(p.pty);
     if (p.parser.isSet(p.eraseStatus)) {
         if (!number(p.parser.value(p.eraseStatus), 0, 255, v))
-            return fail(error, QStringLiteral("--erase-status wants 0 to 255"));
+            return fail(QStringLiteral("--erase-status wants 0 to 255"));
         c.bootloader.eraseStatus = static_cast<std::uint8_t>(v);
     }
     for (const QString &r : p.parser.values(p.reject)) {
@@ -120,44 +118,44 @@ bool parseSimArguments(const QStringList &args, SimConfig &out, QString *error)
         long long line = 0;
         long long times = 0;
         if (parts.size() != 2 || !number(parts[0], 1, 65535, line) || !number(parts[1], 0, intMax, times))
-            return fail(error, QStringLiteral("--reject wants LINE:TIMES with LINE from 1, got \"%1\"").arg(r));
+            return fail(QStringLiteral("--reject wants LINE:TIMES with LINE from 1, got \"%1\"").arg(r));
         c.bootloader.rejections[static_cast<int>(line - 1)] = static_cast<int>(times);
     }
     if (p.parser.isSet(p.delay)) {
         if (!number(p.parser.value(p.delay), 0, intMax, v))
-            return fail(error, QStringLiteral("--delay wants milliseconds, 0 or more"));
+            return fail(QStringLiteral("--delay wants milliseconds, 0 or more"));
         c.transport.replyDelayMs = static_cast<int>(v);
     }
     c.transport.splitReplies = p.parser.isSet(p.split);
     if (p.parser.isSet(p.dropAfter)) {
         if (!number(p.parser.value(p.dropAfter), 1, 65535, v))
-            return fail(error, QStringLiteral("--drop-after wants a line number, 1 or more"));
+            return fail(QStringLiteral("--drop-after wants a line number, 1 or more"));
         c.bootloader.dropAtLine = static_cast<int>(v - 1);
     }
     c.bootloader.silent = p.parser.isSet(p.silent);
     if (p.parser.isSet(p.powerUpAfter)) {
         if (!number(p.parser.value(p.powerUpAfter), 0, intMax, v))
-            return fail(error, QStringLiteral("--power-up-after wants a count, 0 or more"));
+            return fail(QStringLiteral("--power-up-after wants a count, 0 or more"));
         c.bootloader.powerUpAfter = static_cast<int>(v);
     }
     if (p.parser.isSet(p.baud)) {
         if (!number(p.parser.value(p.baud), 0, 100'000'000, v))
-            return fail(error, QStringLiteral("--baud wants a rate, 0 or more"));
+            return fail(QStringLiteral("--baud wants a rate, 0 or more"));
         c.transport.baud = static_cast<int>(v);
     }
     if (p.parser.isSet(p.idle)) {
         if (!number(p.parser.value(p.idle), 1, 3'600'000, v))
-            return fail(error, QStringLiteral("--idle wants milliseconds, 1 or more"));
+            return fail(QStringLiteral("--idle wants milliseconds, 1 or more"));
         c.bootloader.idle = std::chrono::milliseconds(v);
     }
     c.saveFile = p.parser.value(p.save);
     if (p.parser.isSet(p.save) && c.saveFile.isEmpty())
-        return fail(error, QStringLiteral("--save wants a file name"));
+        return fail(QStringLiteral("--save wants a file name"));
     c.verbose = p.parser.isSet(p.verbose);
     if (!c.tcp && !c.pty)
-        return fail(error, QStringLiteral("nothing to serve: give --tcp [HOST:]PORT and/or --pty"));
+        return fail(QStringLiteral("nothing to serve: give --tcp [HOST:]PORT and/or --pty"));
     out = c;
-    return true;
+    return std::nullopt;
 }
 
 QString simUsage(const QString &programName)
@@ -169,11 +167,11 @@ QString simUsage(const QString &programName)
     return QStringLiteral("Usage: %1 [options]").arg(programName) + text.mid(end);
 }
 
-bool startSim(SimTarget &target, const SimConfig &config, QStringList *endpoints, QString *error)
+std::optional<QString> startSim(SimTarget &target, const SimConfig &config, QStringList *endpoints)
 {
     if (config.tcp) {
         if (!target.listen(config.host, config.port))
-            return fail(error,
+            return fail(
                 QStringLiteral("cannot listen on %1:%2: %3")
                     .arg(config.host.toString())
                     .arg(config.port)
@@ -188,25 +186,25 @@ bool startSim(SimTarget &target, const SimConfig &config, QStringList *endpoints
     }
     if (config.pty) {
         if (!target.openPty())
-            return fail(error, target.errorString());
+            return fail(target.errorString());
         if (endpoints)
             endpoints->append(QStringLiteral("serial device %1").arg(target.ptyPath()));
     }
-    return true;
+    return std::nullopt;
 }
 
-bool saveLines(const std::vector<std::string> &lines, const QString &path, QString *error)
+std::optional<QString> saveLines(const std::vector<std::string> &lines, const QString &path)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
-        return fail(error, file.errorString());
+        return fail(file.errorString());
     for (const std::string &line : lines) {
         file.write(line.data(), static_cast<qint64>(line.size()));
         file.write("\r\n", 2);
     }
     if (!file.commit())
-        return fail(error, file.errorString());
-    return true;
+        return fail(file.errorString());
+    return std::nullopt;
 }
 
 } // namespace morven::sim

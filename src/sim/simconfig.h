@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,19 +29,19 @@ struct SimConfig
     bool version = false;
 };
 
-// Parses `args` as QCoreApplication::arguments() gives them (the program name first). On
-// failure returns false with a one-line reason in *error. Without --help, at least one of
-// --tcp and --pty is required.
-bool parseSimArguments(const QStringList &args, SimConfig &out, QString *error);
+// Parses `args` as QCoreApplication::arguments() gives them (the program name first); returns a
+// one-line reason when they make no sense. Without --help, at least one of --tcp and --pty is
+// required.
+[[nodiscard]] std::optional<QString> parseSimArguments(const QStringList &args, SimConfig &out);
 
 // The text --help prints.
 QString simUsage(const QString &programName);
 
 // Opens the endpoints that `config` asks for on `target` and gives one line per endpoint for
 // the caller to print ("listening on 127.0.0.1:7776", "serial device /dev/pts/7").
-bool startSim(SimTarget &target, const SimConfig &config, QStringList *endpoints, QString *error);
+[[nodiscard]] std::optional<QString> startSim(SimTarget &target, const SimConfig &config, QStringList *endpoints);
 
-// Writes the lines with CR LF after each.
-bool saveLines(const std::vector<std::string> &lines, const QString &path, QString *error);
+// Writes the lines with CR LF after each; returns why it could not.
+[[nodiscard]] std::optional<QString> saveLines(const std::vector<std::string> &lines, const QString &path);
 
 } // namespace morven::sim

@@ -51,9 +51,8 @@ void printLine(std::FILE *stream, const QString &text)
 
 void save(const SimTarget &target, const QString &path)
 {
-    QString error;
-    if (!saveLines(target.bootloader().acceptedLines(), path, &error))
-        printLine(stderr, QStringLiteral("cannot save %1: %2").arg(path, error));
+    if (const auto error = saveLines(target.bootloader().acceptedLines(), path))
+        printLine(stderr, QStringLiteral("cannot save %1: %2").arg(path, *error));
 }
 
 } // namespace
@@ -62,9 +61,8 @@ int runSimProgram(const QStringList &args, const QString &name)
 {
     QCoreApplication *app = QCoreApplication::instance();
     SimConfig config;
-    QString error;
-    if (!parseSimArguments(args, config, &error)) {
-        printLine(stderr, QStringLiteral("%1: %2").arg(name, error));
+    if (const auto error = parseSimArguments(args, config)) {
+        printLine(stderr, QStringLiteral("%1: %2").arg(name, *error));
         printLine(stderr, QStringLiteral("Try '%1 --help'.").arg(name));
         return 2;
     }
@@ -109,8 +107,8 @@ int runSimProgram(const QStringList &args, const QString &name)
     }
 
     QStringList endpoints;
-    if (!startSim(target, config, &endpoints, &error)) {
-        printLine(stderr, QStringLiteral("%1: %2").arg(name, error));
+    if (const auto error = startSim(target, config, &endpoints)) {
+        printLine(stderr, QStringLiteral("%1: %2").arg(name, *error));
         return 1;
     }
     for (const QString &line : endpoints)

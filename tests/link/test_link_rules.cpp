@@ -169,12 +169,13 @@ private slots:
     {
         const QList<SerialPortRow> ports{{"/dev/ttyUSB0", {}, {}, "A6008isP", 0x0403, 0x6001, 1},
             {"/dev/ttyUSB1", {}, {}, "", 0x0403, 0x6001, 2}};
-        QString why;
-        QCOMPARE(resolveSerialDevice("usb:A6008isP", ports, &why), std::optional<QString>("/dev/ttyUSB0"));
-        QCOMPARE(resolveSerialDevice("/dev/ttyS3", ports, &why), std::optional<QString>("/dev/ttyS3"));
-        QVERIFY(!resolveSerialDevice("usb:nothere", ports, &why));
-        QVERIFY(why.contains(QLatin1String("morvenctl ports")));
-        QVERIFY(!resolveSerialDevice("usb:", ports, &why)); // an adapter without a serial number is not "usb:"
+        QString device;
+        QVERIFY(!resolveSerialDevice("usb:A6008isP", ports, device));
+        QCOMPARE(device, "/dev/ttyUSB0");
+        QVERIFY(!resolveSerialDevice("/dev/ttyS3", ports, device));
+        QCOMPARE(device, "/dev/ttyS3");
+        QVERIFY(resolveSerialDevice("usb:nothere", ports, device).value_or(QString()).contains("morvenctl ports"));
+        QVERIFY(resolveSerialDevice("usb:", ports, device)); // an adapter without a serial number is not "usb:"
     }
 
     void tcpPort_data()

@@ -86,8 +86,8 @@ private slots:
         QFETCH(QString, line);
         QFETCH(QString, expected);
         SimConfig c;
-        QString error;
-        QVERIFY2(parseSimArguments(argv(line), c, &error), qPrintable(error));
+        const auto error = parseSimArguments(argv(line), c);
+        QVERIFY2(!error, qPrintable(error.value_or(QString())));
         QCOMPARE(describe(c), expected);
     }
 
@@ -127,8 +127,7 @@ private slots:
         QFETCH(QString, error);
         SimConfig c;
         c.verbose = true; // left alone on failure
-        QString message;
-        QVERIFY(!parseSimArguments(argv(line), c, &message));
+        const QString message = parseSimArguments(argv(line), c).value_or(QString());
         QVERIFY2(message.contains(error), qPrintable(message));
         QVERIFY(c.verbose);
     }
@@ -155,11 +154,10 @@ private slots:
         QFETCH(QString, line);
         QFETCH(QString, expected);
         SimConfig c;
-        QString error;
-        QVERIFY(parseSimArguments(argv(line), c, &error));
+        QVERIFY(!parseSimArguments(argv(line), c));
         SimTarget target;
         QStringList endpoints;
-        if (!startSim(target, c, &endpoints, &error) && c.host.protocol() == QAbstractSocket::IPv6Protocol)
+        if (startSim(target, c, &endpoints) && c.host.protocol() == QAbstractSocket::IPv6Protocol)
             QSKIP("no IPv6 loopback here");
         QCOMPARE(endpoints.join(", "),
             expected.replace("PORT", QString::number(target.port())).replace("PTY", target.ptyPath()));
@@ -173,8 +171,7 @@ private slots:
         c.tcp = true;
         c.port = first.port();
         SimTarget second;
-        QString error;
-        QVERIFY(!startSim(second, c, nullptr, &error));
+        const QString error = startSim(second, c, nullptr).value_or(QString());
         QVERIFY2(error.contains(QString::number(first.port())), qPrintable(error));
         QVERIFY(!second.isListening());
     }
@@ -183,15 +180,13 @@ private slots:
     {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("out.txt"));
-        QString error;
-        QVERIFY(saveLines({":W0001AA;", ":10000000FF"}, path, &error));
+        QVERIFY(!saveLines({":W0001AA;", ":10000000FF"}, path));
         QFile f(path);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), QByteArray(":W0001AA;\r\n:10000000FF\r\n"));
-        QVERIFY(saveLines({}, path, &error));
+        QVERIFY(!saveLines({}, path));
         QCOMPARE(QFileInfo(path).size(), 0);
-        QVERIFY(!saveLines({"x"}, dir.filePath(QStringLiteral("missing/out.txt")), &error));
-        QVERIFY(!error.isEmpty());
+        QVERIFY(!saveLines({"x"}, dir.filePath(QStringLiteral("missing/out.txt"))).value_or(QString()).isEmpty());
     }
 };
 
