@@ -1,3 +1,4 @@
+// Helpers shared by the fuzz targets: property checks, an input reader and small references.
 #pragma once
 
 // Shared by the fuzz targets: a check that makes libFuzzer keep the input, a reader for the

@@ -1,3 +1,4 @@
+// The modal questions the window asks, behind an interface the tests can script.
 #pragma once
 
 #include <QString>

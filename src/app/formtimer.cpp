@@ -1,3 +1,4 @@
+// The window timers with Enabled and Interval as the handlers expect them.
 #include "app/formtimer.h"
 
 namespace morven {

@@ -1,3 +1,4 @@
+// The window: its controls, their places and defaults, and the load handler.
 #include "app/frmmain.h"
 
 #include "app/formtimer.h"

@@ -1,3 +1,4 @@
+// The one window, FrmMain: its controls, timers, links and handlers.
 #pragma once
 
 #include "records/conversion.h"

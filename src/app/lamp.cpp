@@ -1,3 +1,4 @@
+// The round status lamp of the TCP link.
 #include "app/lamp.h"
 
 #include <QPainter>

@@ -1,3 +1,4 @@
+// The round status lamp of the TCP link.
 #pragma once
 
 #include <QColor>

@@ -1,3 +1,4 @@
+// The window's message boxes and file dialogs, made with Qt's.
 #include "app/qtdialogs.h"
 
 #include <QFileDialog>

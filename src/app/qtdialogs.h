@@ -1,3 +1,4 @@
+// The window's message boxes and file dialogs, made with Qt's.
 #pragma once
 
 #include "app/dialogs.h"

@@ -1,3 +1,4 @@
+// morvenctl's command lines: help, version, option values and their errors.
 #pragma once
 
 #include <QCommandLineOption>

@@ -1,3 +1,4 @@
+// The commands of morvenctl.
 #pragma once
 
 #include "cli/exitcodes.h"

@@ -1,3 +1,4 @@
+// morvenctl's exit statuses.
 #pragma once
 
 // What morvenctl's exit status tells a script: one code per stage that can fail.

@@ -1,3 +1,4 @@
+// What morvenctl makes of an input file: its format, its checks and its download lines.
 #include "cli/firmwareinput.h"
 
 #include "records/binaryreader.h"

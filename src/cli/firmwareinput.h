@@ -1,3 +1,4 @@
+// What morvenctl makes of an input file: its format, its checks and its download lines.
 #pragma once
 
 #include "records/conversion.h"

@@ -1,3 +1,4 @@
+// One target's whole run in morvenctl: its link and its update session.
 #include "cli/flashjob.h"
 
 #include "cli/trace.h"

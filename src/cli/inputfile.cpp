@@ -1,3 +1,4 @@
+// The input file options of convert and flash, and reading the file.
 #include "cli/inputfile.h"
 
 #include "cli/exitcodes.h"

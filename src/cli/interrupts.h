@@ -1,3 +1,4 @@
+// SIGINT and SIGTERM as a signal on morvenctl's event loop.
 #pragma once
 
 #include <QObject>

@@ -1,3 +1,4 @@
+// morvenctl's progress lines, JSON events and closing lines.
 #include "cli/reporter.h"
 
 #include "cli/flashjob.h"

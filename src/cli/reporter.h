@@ -1,3 +1,4 @@
+// morvenctl's progress lines, JSON events and closing lines.
 #pragma once
 
 #include <QElapsedTimer>

@@ -1,3 +1,4 @@
+// morvenctl sim: the simulated target under morvenctl's name.
 #include "cli/commands.h"
 
 #include "sim/simprogram.h"

@@ -1,3 +1,4 @@
+// morvenctl's frame log (--trace, --log).
 #include "cli/trace.h"
 
 #include <QDateTime>

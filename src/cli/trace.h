@@ -1,3 +1,4 @@
+// morvenctl's frame log (--trace, --log).
 #pragma once
 
 #include <QFile>

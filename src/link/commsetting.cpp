@@ -1,3 +1,4 @@
+// The CommSetting routines of the links: the path test, OpenComm and the port number text.
 #include "link/commsetting.h"
 
 #include "link/serialport.h"

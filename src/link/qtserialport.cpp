@@ -1,3 +1,4 @@
+// The window's serial port on QSerialPort, and the port number and line settings rules.
 #include "link/qtserialport.h"
 
 #include "link/logging.h"

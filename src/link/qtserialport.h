@@ -1,3 +1,4 @@
+// The window's serial port on QSerialPort, and the port number and line settings rules.
 #pragma once
 
 #include "link/serialport.h"

@@ -1,3 +1,4 @@
+// The window's TCP client socket on QTcpSocket.
 #include "link/qttcpsocket.h"
 
 #include "link/logging.h"

@@ -1,3 +1,4 @@
+// The window's TCP client socket on QTcpSocket.
 #pragma once
 
 #include "link/endpoint.h"

@@ -1,3 +1,4 @@
+// The serial port interface of the window.
 #pragma once
 
 #include <QByteArray>

@@ -1,3 +1,4 @@
+// The serial ports of this machine, how to name them, and why one does not open.
 #include "link/serialports.h"
 
 #include "link/qtserialport.h"

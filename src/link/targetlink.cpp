@@ -1,3 +1,4 @@
+// morvenctl's links to its targets: a TCP connection or a serial device.
 #include "link/targetlink.h"
 
 #include "link/serialports.h"

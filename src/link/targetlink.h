@@ -1,3 +1,4 @@
+// morvenctl's links to its targets: a TCP connection or a serial device.
 #pragma once
 
 #include <QByteArray>

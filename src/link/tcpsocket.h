@@ -1,3 +1,4 @@
+// The TCP client socket interface of the window.
 #pragma once
 
 #include <QByteArray>

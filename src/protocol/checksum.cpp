@@ -1,3 +1,4 @@
+// The two checksums: CRC16B (CRC-16/MODBUS) and DataLrc (Intel HEX).
 #include "protocol/checksum.h"
 
 #include <algorithm>

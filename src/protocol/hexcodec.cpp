@@ -1,3 +1,4 @@
+// The record codec: an Intel HEX record line to bytes and back.
 #include "protocol/hexcodec.h"
 
 #include <cstddef>

@@ -1,3 +1,4 @@
+// The buffers the window's routines share.
 #pragma once
 
 #include <array>

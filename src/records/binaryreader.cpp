@@ -1,3 +1,4 @@
+// Raw binary input turned into the Intel HEX records srec_cat writes for it.
 #include "records/binaryreader.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The record conversions: Intel HEX records to packed, CRC-protected download lines.
 #include "records/conversion.h"
 
 #include "protocol/checksum.h"

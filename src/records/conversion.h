@@ -1,3 +1,4 @@
+// The record conversions: Intel HEX records to packed, CRC-protected download lines.
 #pragma once
 
 #include "records/inputerror.h"

@@ -1,3 +1,4 @@
+// The ":O" and ":W" line formatters DatatoStr2 and DatatoStr3.
 #include "records/formatters.h"
 
 #include "protocol/hexcodec.h"

@@ -1,3 +1,4 @@
+// The ":O" and ":W" line formatters DatatoStr2 and DatatoStr3.
 #pragma once
 
 #include "protocol/workspace.h"

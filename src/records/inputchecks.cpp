@@ -1,3 +1,4 @@
+// morvenctl's checks of input files: format, record checksums, download lines.
 #include "records/inputchecks.h"
 
 #include "protocol/checksum.h"

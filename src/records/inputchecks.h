@@ -1,3 +1,4 @@
+// morvenctl's checks of input files: format, record checksums, download lines.
 #pragma once
 
 #include <optional>

@@ -1,3 +1,4 @@
+// A memory image written as the Intel HEX records srec_cat writes.
 #include "records/intelhexwriter.h"
 
 #include "protocol/hexcodec.h"

@@ -1,3 +1,4 @@
+// The list boxes' items as a Qt model over a line store.
 #include "records/linelistmodel.h"
 
 #include <climits>

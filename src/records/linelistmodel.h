@@ -1,3 +1,4 @@
+// The list boxes' items as a Qt model over a line store.
 #pragma once
 
 #include "records/linestore.h"

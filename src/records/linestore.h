@@ -1,3 +1,4 @@
+// Compact lists of text lines, and cutting text into lines.
 #pragma once
 
 #include <cstddef>

@@ -1,3 +1,4 @@
+// List files: loading the two lists from files and saving them.
 #include "records/listfiles.h"
 
 #include "records/linelistmodel.h"

@@ -1,3 +1,4 @@
+// List files: loading the two lists from files and saving them.
 #pragma once
 
 #include <QString>

@@ -1,3 +1,4 @@
+// Motorola S-record input turned into the Intel HEX records srec_cat writes for it.
 #include "records/srecordreader.h"
 
 #include "protocol/hexcodec.h"

@@ -1,3 +1,4 @@
+// Motorola S-record input turned into the Intel HEX records srec_cat writes for it.
 #pragma once
 
 #include "records/inputerror.h"

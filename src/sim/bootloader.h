@@ -1,3 +1,4 @@
+// The simulated target's bootloader: frames in, replies out, no I/O.
 #pragma once
 
 #include <chrono>

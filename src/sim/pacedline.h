@@ -1,3 +1,4 @@
+// The simulated line's timing: one byte per byte time at a baud rate.
 #pragma once
 
 #include "sim/bootloader.h"

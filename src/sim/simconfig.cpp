@@ -1,3 +1,4 @@
+// The simulated target's command line and its endpoints.
 #include "sim/simconfig.h"
 
 #include "link/endpoint.h"

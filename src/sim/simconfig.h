@@ -1,3 +1,4 @@
+// The simulated target's command line and its endpoints.
 #pragma once
 
 #include "sim/simtarget.h"

@@ -1,3 +1,4 @@
+// The simulated target as a program: morven-sim and morvenctl sim.
 #pragma once
 
 #include <QString>

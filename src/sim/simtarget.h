@@ -1,3 +1,4 @@
+// The simulated target on a TCP port and a pseudo-terminal.
 #pragma once
 
 #include "sim/bootloader.h"

@@ -1,3 +1,4 @@
+// The fixed request frames of the bootloader protocol.
 #pragma once
 
 #include <string_view>

@@ -1,3 +1,4 @@
+// The response dispatcher CommRec: reply decoding and what each reply makes happen.
 #include "update/dispatcher.h"
 
 #include "protocol/hexdigits.h"

@@ -1,3 +1,4 @@
+// The response dispatcher CommRec: reply decoding and what each reply makes happen.
 #pragma once
 
 #include "update/engine.h"

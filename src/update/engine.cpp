@@ -1,3 +1,4 @@
+// The download engine: one step per reply, the announce frame, the retry count.
 #include "update/engine.h"
 
 #include "protocol/checksum.h"

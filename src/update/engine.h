@@ -1,3 +1,4 @@
+// The download engine: one step per reply, the announce frame, the retry count.
 #pragma once
 
 #include "protocol/workspace.h"

@@ -1,3 +1,4 @@
+// A whole update of one target as a state machine, for morvenctl.
 #include "update/flashsession.h"
 
 #include "update/bootframes.h"

@@ -1,3 +1,4 @@
+// A whole update of one target as a state machine, for morvenctl.
 #pragma once
 
 #include "update/dispatcher.h"

@@ -1,3 +1,4 @@
+// The texts the operator sees during an update.
 #pragma once
 
 // The texts the operator sees during an update, word for word.

@@ -1,3 +1,4 @@
+// Replies cut out of a byte stream as soon as each is complete.
 #include "update/replyframer.h"
 
 namespace morven {

@@ -1,3 +1,4 @@
+// Replies cut out of a byte stream as soon as each is complete.
 #pragma once
 
 #include <cstddef>

@@ -1,3 +1,4 @@
+// The window under test, with fakes or real links, and how tests press its buttons.
 #pragma once
 
 #include "app/frmmain.h"

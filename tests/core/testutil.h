@@ -1,3 +1,4 @@
+// Helpers for the core tests: byte strings that read well in a failed comparison.
 #pragma once
 
 #include <QByteArray>

@@ -1,3 +1,4 @@
+// The PC's end of a line to the simulated target, for the simulator tests.
 #pragma once
 
 // The PC's end of a line to the simulated target, for tests that run the target on the same

@@ -1,3 +1,4 @@
+// Running the programs under test, and the files and lines they are given.
 #include "support/cliprocess.h"
 
 #include "sim/bootloader.h"

@@ -1,3 +1,4 @@
+// Running the programs under test, and the files and lines they are given.
 #pragma once
 
 #include <QByteArray>

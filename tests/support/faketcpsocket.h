@@ -1,3 +1,4 @@
+// A TCP socket the test drives by hand.
 #pragma once
 
 #include "link/tcpsocket.h"

@@ -1,3 +1,4 @@
+// A target that bends its replies, for hostile-target tests.
 #include "support/hostilepeer.h"
 
 namespace morven::test {

@@ -1,3 +1,4 @@
+// A target that bends its replies, for hostile-target tests.
 #pragma once
 
 #include "sim/bootloader.h"

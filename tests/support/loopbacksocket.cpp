@@ -1,3 +1,4 @@
+// The window's socket in tests: real, but loopback only.
 #include "support/loopbacksocket.h"
 
 #include <QHostAddress>

@@ -1,3 +1,4 @@
+// Pseudo-terminal pairs for serial tests.
 #include "support/pty.h"
 
 #include <QCoreApplication>

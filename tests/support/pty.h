@@ -1,3 +1,4 @@
+// Pseudo-terminal pairs for serial tests.
 #pragma once
 
 #include <QByteArray>

@@ -1,3 +1,4 @@
+// A serial port that records what it is asked and fails on cue.
 #pragma once
 
 #include "link/serialport.h"

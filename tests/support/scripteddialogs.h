@@ -1,3 +1,4 @@
+// Scripted answers to the window's questions.
 #pragma once
 
 #include "app/dialogs.h"
