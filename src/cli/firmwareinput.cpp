@@ -68,12 +68,10 @@ std::optional<InputError> FirmwareInput::decide()
         converter_ = std::make_unique<RecordConverter>(
             ws_, *options_.format, [this](std::string_view line) { output(line); });
         readers_ = std::make_unique<Readers>();
-        // Records made here are whole and at most 16 bytes long: the converter cannot refuse them.
-        const auto convert = [this](std::string_view record) { (void)converter_->feed(record, 0); };
         if (format_ == InputFormat::Srec)
             readers_->srec.emplace();
         else if (format_ == InputFormat::Binary)
-            readers_->binary.emplace(options_.address.value_or(0), convert);
+            readers_->binary.emplace(options_.address.value_or(0), [this](std::string_view r) { convertMade(r); });
         return std::nullopt;
     }
 
@@ -94,6 +92,12 @@ std::optional<InputError> FirmwareInput::decide()
         break;
     }
     return std::nullopt;
+}
+
+void FirmwareInput::convertMade(std::string_view record)
+{
+    // Records the readers make are whole and at most 16 bytes long: the converter takes them all.
+    (void)converter_->feed(record, 0);
 }
 
 std::optional<InputError> FirmwareInput::convertRecord(std::string_view line, std::size_t lineNo)
@@ -130,30 +134,28 @@ std::optional<InputError> FirmwareInput::process(std::string_view bytes)
     return lineError_;
 }
 
+std::optional<InputError> FirmwareInput::processHead()
+{
+    if (auto error = decide())
+        return error;
+    const std::string head = std::move(head_);
+    head_.clear();
+    return process(head);
+}
+
 std::optional<InputError> FirmwareInput::feed(std::string_view bytes)
 {
     if (decided_)
         return process(bytes);
     head_.append(bytes);
-    if (head_.size() < kHeadBytes)
-        return std::nullopt;
-    if (auto error = decide())
-        return error;
-    std::string head = std::move(head_);
-    head_.clear();
-    return process(head);
+    return head_.size() < kHeadBytes ? std::nullopt : processHead();
 }
 
 std::optional<InputError> FirmwareInput::finish()
 {
-    if (!decided_) {
-        if (auto error = decide())
+    if (!decided_)
+        if (auto error = processHead())
             return error;
-        std::string head = std::move(head_);
-        head_.clear();
-        if (auto error = process(head))
-            return error;
-    }
     splitter_.finish([this](std::string_view line) {
         lineError_ = onLine(line);
         return !lineError_;
@@ -161,7 +163,7 @@ std::optional<InputError> FirmwareInput::finish()
     if (lineError_)
         return lineError_;
     if (readers_ && readers_->srec)
-        lineError_ = readers_->srec->finish([this](std::string_view record) { (void)converter_->feed(record, 0); });
+        lineError_ = readers_->srec->finish([this](std::string_view r) { convertMade(r); });
     if (readers_ && readers_->binary)
         lineError_ = readers_->binary->finish();
     if (lineError_)

@@ -49,9 +49,11 @@ private:
     struct Readers;
 
     [[nodiscard]] std::optional<InputError> decide();
+    [[nodiscard]] std::optional<InputError> processHead();
     [[nodiscard]] std::optional<InputError> process(std::string_view bytes);
     [[nodiscard]] std::optional<InputError> onLine(std::string_view line);
     [[nodiscard]] std::optional<InputError> convertRecord(std::string_view line, std::size_t lineNo);
+    void convertMade(std::string_view record);
     void output(std::string_view line);
 
     InputOptions options_;
