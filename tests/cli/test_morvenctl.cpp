@@ -3,6 +3,7 @@
 #include "app/windowfixture.h"
 
 #include "support/cliprocess.h"
+#include "support/hostilepeer.h"
 #include "sim/simtarget.h"
 #include "version.h"
 
@@ -460,6 +461,49 @@ private slots:
                 r.err.constData());
             QCOMPARE(target.bootloader().notes().back(), std::string("rejected line 2 (11 of 11)"));
         }
+    }
+
+    // A broken or hostile target: morvenctl resynchronises on the next ':', never grows without
+    // bound, and ends with the code of what went wrong.
+    void hostileTargets_data()
+    {
+        QTest::addColumn<int>("scenario");
+        QTest::addColumn<int>("code");
+        QTest::newRow("garbage around every reply") << 0 << 0;
+        QTest::newRow("overlong frames and huge batches") << 1 << 0;
+        QTest::newRow("a flood of link-test replies") << 2 << 0;
+        QTest::newRow("a reply without its end") << 3 << 7;
+    }
+    void hostileTargets()
+    {
+        QFETCH(int, scenario);
+        QFETCH(int, code);
+        test::HostilePeer peer;
+        QVERIFY(peer.listen());
+        QRandomGenerator random(5);
+        const QByteArray flood = QByteArray(":U00000100ABCD;").repeated(500);
+        peer.setBend([&](const QByteArray &reply, int n) -> QByteArray {
+            switch (scenario) {
+            case 0: {
+                QByteArray junk(random.bounded(0, 64), '\0');
+                for (char &c : junk)
+                    if ((c = char(random.bounded(256))) == ':' || c == ';')
+                        c = '#'; // a stray ':' before the reply would start a frame of its own
+                return junk + reply + junk;
+            }
+            case 1:
+                return n % 3 == 0 ? ":W" + QByteArray(2000, '1') + reply : n % 3 == 1 ? QByteArray(40000, 'x') + reply : reply;
+            case 2:
+                return flood + reply + flood;
+            default:
+                return n == 4 ? reply.chopped(1) : reply;
+            }
+        });
+        const test::ProcessResult r = morvenctl({"flash", downloadFile(20), "--no-wait", "--reply-timeout", "1000",
+            "--tcp", QStringLiteral("127.0.0.1:%1").arg(peer.port())});
+        QVERIFY2(r.code == code, r.err.constData());
+        if (code == 0)
+            QCOMPARE(test::acceptedLines(peer.bootloader()), test::downloadLines(20));
     }
 
     // Ctrl-C or SIGTERM: the links close, every target says where it was left, and the status

@@ -2,6 +2,7 @@
 // them, and the files refused.
 #include "records/binaryreader.h"
 #include "records/srecordreader.h"
+#include "support/testmain.h"
 
 #include <QProcess>
 #include <QtTest>
@@ -167,5 +168,7 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestLoadFormats)
+MORVEN_TEST_CLASS(TestLoadFormats)
 #include "test_loadformats.moc"
+
+MORVEN_TEST_MAIN_ALL(QCoreApplication)

@@ -1,491 +1,285 @@
-// Chunk line formatters and the record conversions that feed them.
+// Line lists, the chunk line formatters and the record conversions on the cases their rules
+// name; fuzz_listfile and fuzz_conversion check everything else against references.
 #include "protocol/checksum.h"
 #include "records/conversion.h"
 #include "records/formatters.h"
-#include "core/testutil.h"
+#include "support/cliprocess.h"
+
+#include "support/testmain.h"
 
 #include <QtTest>
-
-#include <cmath>
-#include <numeric>
-#include <random>
 
 using morven::ConversionResult;
 using morven::Format;
 using morven::LineStore;
 using morven::Workspace;
-using testutil::Bytes;
-using testutil::qb;
-using Lines = std::vector<std::string>;
+using L = QList<QByteArray>;
 
 Q_DECLARE_METATYPE(morven::Format)
-Q_DECLARE_METATYPE(Lines)
-Q_DECLARE_METATYPE(std::vector<Bytes>)
 
 namespace {
 
-const std::string kEof = ":00000001FF";
-const std::string kExtAddr = ":020000040800F2";
-
-std::string hexText(const Bytes &b)
+L items(const LineStore &store)
 {
-    return testutil::str(testutil::hex(b.data(), b.size(), '\0'));
-}
-
-Bytes cat(std::initializer_list<Bytes> parts)
-{
-    Bytes out;
-    for (const Bytes &p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
-// An Intel HEX record line with a correct checksum.
-std::string record(const Bytes &data, unsigned address = 0, std::uint8_t type = 0)
-{
-    Bytes b = cat({{std::uint8_t(data.size()), std::uint8_t(address >> 8), std::uint8_t(address & 255), type}, data});
-    b.push_back(std::uint8_t(0u - std::accumulate(b.begin(), b.end(), 0u)));
-    return ":" + hexText(b);
-}
-
-// Data bytes that tell records apart: first, first+1, ...
-Bytes block(std::uint8_t first, std::size_t n = 16)
-{
-    Bytes b(n);
-    std::iota(b.begin(), b.end(), first);
-    return b;
-}
-
-std::uint16_t bitwiseCrc(const Bytes &b)
-{
-    unsigned r = 0xFFFF;
-    for (std::uint8_t v : b) {
-        r ^= v;
-        for (int i = 0; i < 8; ++i)
-            r = (r & 1) ? (r >> 1) ^ 0xA001 : r >> 1;
-    }
-    return static_cast<std::uint16_t>(r);
-}
-
-// The chunk line for a sequence number and data bytes, with its own CRC.
-QByteArray chunk(char letter, std::uint64_t seq, const Bytes &data)
-{
-    Bytes body = cat({{static_cast<std::uint8_t>(seq >> 8 & 255), static_cast<std::uint8_t>(seq & 255),
-                          static_cast<std::uint8_t>(data.size())},
-        data});
-    const unsigned crc = bitwiseCrc(body);
-    body.push_back(static_cast<std::uint8_t>(crc & 255));
-    body.push_back(static_cast<std::uint8_t>(crc >> 8));
-    return qb(std::string(":") + letter + hexText(body) + ";");
-}
-
-QList<QByteArray> items(const LineStore &store)
-{
-    QList<QByteArray> out;
+    L out;
     for (std::size_t i = 0; i < store.size(); ++i)
-        out << qb(store.at(i));
+        out << QByteArray::fromStdString(std::string(store.at(i)));
     return out;
 }
 
-ConversionResult run(const Lines &lines, Format f, Workspace *state = nullptr)
+LineStore storeOf(const L &lines)
 {
-    LineStore list1;
-    for (const auto &l : lines)
-        list1.append(l);
+    LineStore store;
+    for (const QByteArray &l : lines)
+        store.append(l.toStdString());
+    return store;
+}
+
+QByteArray record(int first, int n = 16, quint16 address = 0)
+{
+    QByteArray data(n, 0);
+    for (int i = 0; i < n; ++i)
+        data[i] = char(first + i);
+    return morven::test::hexRecord(data, address);
+}
+
+// A chunk line as the rules print it: letter, chunk number, byte count, data, CRC, ';'.
+QByteArray chunk(char letter, int seq, const QByteArray &data)
+{
+    QByteArray bytes;
+    bytes.append(char(seq >> 8)).append(char(seq)).append(char(data.size())).append(data);
+    const std::uint16_t crc = morven::crc16Modbus(reinterpret_cast<const std::uint8_t *>(bytes.constData()), std::size_t(bytes.size()));
+    return ":" + QByteArray(1, letter) + (bytes + char(crc & 0xFF) + char(crc >> 8)).toHex().toUpper() + ";";
+}
+
+QByteArray run(const L &list1, Format f, L *lines, Workspace *ws = nullptr)
+{
     Workspace local;
-    return morven::convertRecords(state ? *state : local, list1, f);
-}
-
-// The conversion as the algorithm states it, with 16-byte slots per record and its own parse
-// and CRC; valid for lists whose short records end their chunk.
-QList<QByteArray> reference(const Lines &list1, Format f)
-{
-    std::uint8_t hex[129] = {};
-    std::uint8_t frame[301] = {};
-    int frameLen = 0, k = 0, seq = 1, recordIndex = 0, previousSum = 0;
-    QList<QByteArray> out;
-    auto print = [&] {
-        out << chunk(f == Format::O ? 'O' : 'W', std::uint64_t(seq++), Bytes(frame + 3, frame + 3 + frameLen));
-        frameLen = 0;
-        std::fill(std::begin(hex), std::end(hex), 0);
-        k = 0;
-    };
-    auto value = [](unsigned char c) -> int {
-        return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 55 : c >= 'a' && c <= 'f' ? c - 87 : c;
-    };
-    for (const std::string &line : list1) {
-        if (line.size() <= 10)
-            continue;
-        if (line[7] != '0' || line[8] != '0') {
-            if (frameLen > 0)
-                print();
-            continue;
-        }
-        if (line[0] != ':')
-            continue;
-        const int pairs = std::min(128, static_cast<int>(std::nearbyint(double(line.size()) / 2.0))); // ties to even
-        for (int i = 1; i <= pairs - 1; ++i)
-            hex[i - 1] = static_cast<std::uint8_t>(value(static_cast<unsigned char>(line[2 * i - 1])) * 16
-                + value(static_cast<unsigned char>(line[2 * i])));
-        const int ll = hex[0];
-        if (f == Format::PW) {
-            if (recordIndex % 8 == 0)
-                previousSum = 0;
-            ++recordIndex;
-            const int sum = std::accumulate(hex + 4, hex + 4 + ll, 0) % 256;
-            if (previousSum >= 17 && previousSum <= 239) {
-                const int hi = previousSum / 16, lo = previousSum & 15;
-                hex[3 + hi] = static_cast<std::uint8_t>(255 - hex[3 + hi]);
-                if (lo != 0)
-                    hex[3 + lo] = static_cast<std::uint8_t>((hex[3 + lo] & 15) * 16 + hex[3 + lo] / 16);
-            }
-            previousSum = sum;
-        }
-        std::copy(hex + 4, hex + 4 + ll, frame + 3 + 16 * k);
-        frameLen += ll;
-        if (++k == 8)
-            print();
-    }
-    return out;
-}
-
-// Random record lists of the kind the reference covers: 16-byte data records in upper or
-// lower case, shorter ones only where they end a chunk, non-data records, short junk lines,
-// lines without a colon, stray text after the checksum.
-Lines randomList(std::mt19937 &rng)
-{
-    Lines lines;
-    int k = 0, n = 0;
-    auto randomData = [&](std::size_t count) {
-        Bytes b(count);
-        std::generate(b.begin(), b.end(), [&] { return std::uint8_t(rng()); });
-        return b;
-    };
-    auto dataRecord = [&](std::size_t ll) {
-        std::string line = record(randomData(ll), unsigned(rng() % 65536));
-        if (rng() % 4 == 0)
-            for (char &ch : line)
-                ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-        if (rng() % 8 == 0) { // any character in the address, the data or the checksum
-            const std::size_t at = 3 + rng() % (line.size() - 5);
-            line[at < 7 ? at : at + 2] = "Gz ;\xB5"[rng() % 5];
-        }
-        if (rng() % 8 == 0)
-            line += std::string(rng() % 5, "Xx0;\n"[rng() % 5]);
-        lines.push_back(line);
-        n += int(ll);
-        if (++k == 8)
-            k = n = 0;
-    };
-    auto closer = [&] {
-        const std::string closers[] = {kEof, record(randomData(2), 0, 4),
-            record(randomData(rng() % 20), unsigned(rng() % 65536), 2),
-            "X123456" + std::string(1, "0G1"[rng() % 3]) + "1 tail", ":10000003" + std::string(2 + rng() % 10, 'Q')};
-        lines.push_back(closers[rng() % 5]);
-        if (n > 0)
-            k = n = 0;
-    };
-    const int count = int(rng() % 300);
-    for (int i = 0; i < count; ++i) {
-        const auto pick = rng() % 100;
-        if (pick < 60) {
-            dataRecord(16);
-        } else if (pick < 68) {
-            // A short record is the eighth of its chunk, or a closer follows it.
-            const bool eighth = k == 7;
-            std::size_t ll = rng() % 16;
-            if (!eighth && ll == 0 && n == 0)
-                ll = 1 + rng() % 15;
-            dataRecord(ll);
-            if (!eighth)
-                closer();
-        } else if (pick < 82) {
-            closer();
-        } else if (pick < 92) {
-            const Bytes bytes = randomData(rng() % 11);
-            std::string junk(bytes.begin(), bytes.end());
-            if (!junk.empty() && rng() % 2)
-                junk[0] = ':';
-            lines.push_back(junk);
-        } else {
-            std::string noColon = "1000000000112233445566"; // "00" at characters 8 and 9
-            noColon[0] = "X;0 "[rng() % 4];
-            lines.push_back(noColon);
-        }
-    }
-    if (rng() % 2)
-        lines.push_back(kEof);
-    return lines;
+    const ConversionResult r = morven::convertRecords(ws ? *ws : local, storeOf(list1), f);
+    *lines = items(r.lines);
+    return r.error ? QByteArray::number(r.error->line) + ": " + QByteArray::fromStdString(r.error->message) : QByteArray();
 }
 
 } // namespace
 
-class TestRecords : public QObject
+class Records : public QObject
 {
     Q_OBJECT
-
 private slots:
-    // ---- line formatters ----
-
-    // FrameData from 00 on (the chunk line example: its own bytes), FrameLen and the line
-    // printed; the CRC is printed as given.
-    void formatter_data()
+    // A CR, or CR LF, ends a line, a LF alone stays inside, no empty item after a final
+    // terminator; for morvenctl a LF ends a line too. Whole, moved in, or in pieces of every size.
+    void splitLines_data()
     {
-        QTest::addColumn<QByteArray>("frame");
-        QTest::addColumn<int>("frameLen");
-        QTest::addColumn<QByteArray>("line");
-        QTest::newRow("chunk line example")
-            << QByteArray::fromHex("00010312AB0F99") << 6 << QByteArray(":O00010312AB0FA2AE;");
-        QByteArray all(301, 0);
-        std::iota(all.begin(), all.end(), char(0));
-        const std::pair<int, int> lengths[] = {{0, 0}, {-3, 0}, {1, 1}, {131, 131}, {258, 258}, {301, 301}, {400, 301}};
-        for (const auto &[frameLen, printed] : lengths)
-            QTest::addRow("%d", frameLen) << all << frameLen << ":O" + all.left(printed).toHex().toUpper() + "A2AE;";
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<L>("window");
+        QTest::addColumn<L>("anyEnd");
+        QTest::newRow("empty") << QByteArray() << L{} << L{};
+        QTest::newRow("last without end") << QByteArray("A\r\nB\rC") << L{"A", "B", "C"} << L{"A", "B", "C"};
+        QTest::newRow("LF alone") << QByteArray("A\nB\n") << L{"A\nB\n"} << L{"A", "B"};
+        QTest::newRow("LF CR") << QByteArray("A\n\rB") << L{"A\n", "B"} << L{"A", "", "B"};
+        QTest::newRow("CR LF LF") << QByteArray("A\r\n\nB") << L{"A", "\nB"} << L{"A", "", "B"};
+        QTest::newRow("empty lines") << QByteArray("\r\n\r\rA\r\n\r\n") << L{"", "", "", "A", ""} << L{"", "", "", "A", ""};
+        QTest::newRow("NUL and high bytes") << QByteArray("\0\xFF\r\nx", 5) << L{QByteArray("\0\xFF", 2), "x"}
+                                            << L{QByteArray("\0\xFF", 2), "x"};
+    }
+    void splitLines()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(L, window);
+        QFETCH(L, anyEnd);
+        for (const L &before : {L{}, L{"old", ""}}) {
+            LineStore viewed = storeOf(before), moved = storeOf(before);
+            viewed.appendFileBytes(std::string_view(bytes.constData(), std::size_t(bytes.size())));
+            moved.appendFileBytes(bytes.toStdString());
+            QCOMPARE(items(viewed), before + window);
+            QCOMPARE(items(moved), before + window);
+        }
+        for (auto ends : {morven::LineEnds::Cr, morven::LineEnds::Any}) {
+            for (int piece = 1; piece <= std::max<int>(1, int(bytes.size())); ++piece) {
+                morven::LineSplitter splitter(ends);
+                L got;
+                const auto take = [&](std::string_view l) { return got << QByteArray(l.data(), qsizetype(l.size())), true; };
+                for (qsizetype at = 0; at < bytes.size(); at += piece)
+                    splitter.feed(std::string_view(bytes.constData() + at, std::size_t(std::min<qsizetype>(piece, bytes.size() - at))), take);
+                splitter.finish(take);
+                QCOMPARE(got, ends == morven::LineEnds::Cr ? window : anyEnd);
+            }
+        }
+    }
+
+    // Every non-empty item with CR LF, in batches that join up to the whole text.
+    void save()
+    {
+        QCOMPARE(QByteArray::fromStdString(morven::saveText(storeOf({"A", "", "B"}))), QByteArray("A\r\nB\r\n"));
+        QVERIFY(morven::saveText(storeOf({"", ""})).empty());
+        std::string joined;
+        const LineStore big = storeOf({"x", QByteArray(3000, 'y'), "z"});
+        morven::writeItems(big, [&](std::string_view piece) { joined.append(piece); }, 100);
+        QCOMPARE(joined, morven::saveText(big));
     }
 
     void formatter()
     {
-        QFETCH(QByteArray, frame);
-        QFETCH(int, frameLen);
-        QFETCH(QByteArray, line);
         Workspace ws;
+        const QByteArray frame = QByteArray::fromHex("00010312AB0F");
         std::copy(frame.begin(), frame.end(), ws.FrameData.begin());
-        ws.FrameLen = static_cast<std::int16_t>(frameLen);
+        ws.FrameLen = 6;
         ws.CrcLo = 0xA2;
         ws.CrcHi = 0xAE;
-        ws.OutStr = "an older and much longer line that must go away entirely";
         morven::DatatoStr2(ws);
-        QCOMPARE(qb(ws.OutStr), line);
+        QCOMPARE(ws.OutStr, std::string(":O00010312AB0FA2AE;"));
+        morven::DatatoStr3(ws);
+        QCOMPARE(ws.OutStr, std::string(":W00010312AB0FA2AE;"));
+        ws.FrameLen = 0;
+        morven::DatatoStr2(ws);
+        QCOMPARE(ws.OutStr, std::string(":OA2AE;"));
+        ws.FrameLen = 400; // past the buffer: the whole buffer and no more
+        morven::DatatoStr3(ws);
+        QCOMPARE(ws.OutStr.size(), std::size_t(2 * 301 + 7));
     }
-
-    // ---- conversions ----
 
     void workedExample_data()
     {
         QTest::addColumn<Format>("format");
         QTest::addColumn<QByteArray>("line");
-        QTest::newRow("O") << Format::O
-                           << QByteArray(
-                                  ":O000120000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1FD5E3;");
-        QTest::newRow("W") << Format::W
-                           << QByteArray(
-                                  ":W000120000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1FD5E3;");
+        const QByteArray data = "000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F";
+        QTest::newRow("O") << Format::O << ":O000120" + data + "D5E3;";
+        QTest::newRow("W") << Format::W << ":W000120" + data + "D5E3;";
         QTest::newRow("PW") << Format::PW
-                            << QByteArray(
-                                   ":W000120000102030405060708090A0B0C0D0E0F101112131415E97118191A1B1C1D1E1F63B2;");
+                            << QByteArray(":W000120000102030405060708090A0B0C0D0E0F101112131415E97118191A1B1C1D1E1F63B2;");
     }
-
     void workedExample()
     {
         QFETCH(Format, format);
         QFETCH(QByteArray, line);
-        const Lines list1
-            = {":10000000000102030405060708090A0B0C0D0E0F78", ":10001000101112131415161718191A1B1C1D1E1F68", kEof};
-        // Leftovers of an earlier run must not matter.
         Workspace ws;
-        ws.HexData.fill(0xEE);
+        ws.HexData.fill(0xEE); // leftovers of an earlier run must not matter
         ws.FrameData.fill(0xEE);
         ws.FrameLen = 77;
-        const ConversionResult r = run(list1, format, &ws);
-        QVERIFY(!r.error);
-        QCOMPARE(items(r.lines), QList<QByteArray>{line});
+        L lines;
+        QCOMPARE(run({record(0), record(16, 16, 0x10), ":00000001FF"}, format, &lines, &ws), QByteArray());
+        QCOMPARE(lines, L{line});
         QCOMPARE(int(ws.FrameLen), 0);
-        QVERIFY(std::all_of(ws.HexData.begin(), ws.HexData.end(), [](auto b) { return b == 0; }));
-        // FrameData is not cleared: beyond the 35 bytes of the chunk it holds what it held.
-        QVERIFY(std::all_of(ws.FrameData.begin() + 35, ws.FrameData.end(), [](auto b) { return b == 0xEE; }));
-        QCOMPARE(qb(ws.OutStr), line);
-        QCOMPARE(qb(ws.LineStr), qb(list1[1])); // the end-of-file record is never parsed
-        QCOMPARE(qb(hexText({ws.CrcLo, ws.CrcHi})), line.mid(line.size() - 5, 4));
+        QCOMPARE(ws.HexData[0], std::uint8_t(0)); // cleared after the chunk
+        QCOMPARE(ws.FrameData[35], std::uint8_t(0xEE)); // never cleared
     }
 
-    // Lists the random lists below cannot produce (closers with nothing pending, lines without a
-    // colon and PW changes beyond a short record are among what they do cover), and the data
-    // bytes of each ":O" chunk printed.
+    // Record lists and the data bytes of each ":O" chunk they print.
     void chunks_data()
     {
-        QTest::addColumn<Lines>("list1");
-        QTest::addColumn<std::vector<Bytes>>("chunks");
-        const auto add = [](const char *name, const Lines &list1, const std::vector<Bytes> &chunks) {
-            QTest::newRow(name) << list1 << chunks;
-        };
-        const auto b = [](int first, std::size_t n = 16) { return block(std::uint8_t(first), n); };
-        const auto r = [&](int first) { return record(b(first)); };
-        const std::string empty = record({});
-
-        add("extended address closes early", {r(0x00), r(0x10), r(0x20), kExtAddr, r(0x30), r(0x40), kEof},
-            {b(0, 0x30), b(0x30, 0x20)});
-        add("10 characters or fewer: passed over, even data records",
-            {r(0), ":00000001F", "0123456789", ":", r(16), ":10000000A", kEof}, {b(0, 32)});
-        add("eight empty records: a chunk of no bytes", Lines(8, empty), {{}});
-        // The end-of-file record finds no bytes pending and prints nothing; the count of
-        // records goes on, so the fifth full record after it is the eighth of the chunk.
-        add("closer needs pending bytes", {empty, empty, empty, kEof, r(0), r(16), r(32), r(48), r(64)}, {b(0, 0x50)});
-        add("odd data count without checksum pair", {":01000000AA", kEof}, {{0xAA}});
-        Lines joined(8, r(0x80));
-        joined.insert(joined.end(), {record({0x11, 0x22, 0x33, 0x44}), r(0x55), kEof});
-        add("a short record joins the next back to back", joined,
-            {cat({b(0x80), b(0x80), b(0x80), b(0x80), b(0x80), b(0x80), b(0x80), b(0x80)}),
-                cat({{0x11, 0x22, 0x33, 0x44}, b(0x55)})});
-        add("largest record, 123 bytes", {record(Bytes(123, 0x42)), kEof}, {Bytes(123, 0x42)});
-        Lines full(7, record(Bytes(32, 0x5A)));
-        full.push_back(record(Bytes(31, 0xA5)));
-        add("largest chunk, 255 bytes", full, {cat({Bytes(224, 0x5A), Bytes(31, 0xA5)})});
+        QTest::addColumn<L>("list1");
+        QTest::addColumn<L>("chunks"); // data of each line printed, as hex
+        const QByteArray eof = ":00000001FF", ext = ":020000040800F2", empty = record(0, 0);
+        auto hex = [](int first, int n) { return record(first, n).mid(9, 2 * n); };
+        QTest::newRow("eight records print at once") << (L(8, record(0)) << eof) << L{hex(0, 16).repeated(8)};
+        QTest::newRow("seventeen records: 80, 80, 10")
+            << (L(17, record(0)) << eof) << L{hex(0, 16).repeated(8), hex(0, 16).repeated(8), hex(0, 16)};
+        QTest::newRow("an address record closes early") << L{record(0), ext, record(0x30), eof} << L{hex(0, 16), hex(0x30, 16)};
+        QTest::newRow("pending records print nothing") << L(7, record(0)) << L{};
+        QTest::newRow("a closer with nothing pending") << L{ext, record(0), eof} << L{hex(0, 16)};
+        QTest::newRow("10 characters or fewer are passed over") << L{record(0), ":00000001F", ":", eof} << L{hex(0, 16)};
+        QTest::newRow("no colon, 00 at 8-9: ignored") << L{record(0), "1000000000112233", eof} << L{hex(0, 16)};
+        QTest::newRow("no colon, other type: closes") << L{record(0), "X123456011 tail", record(5)} << L{hex(0, 16)};
+        QTest::newRow("empty records count to eight") << (L(7, empty) << record(1) << eof) << L{hex(1, 16)};
+        QTest::newRow("short records pack back to back") << L{record(1, 4), record(9, 3), eof} << L{hex(1, 4) + hex(9, 3)};
+        QTest::newRow("odd length without checksum pair") << L{":01000000AA", eof} << L{"AA"};
+        QTest::newRow("123 data bytes, the most a line holds") << L{record(1, 123), eof} << L{hex(1, 123)};
+        QTest::newRow("255 bytes, the largest chunk") << (L(7, record(1, 32)) << record(1, 31)) << L{hex(1, 32).repeated(7) + hex(1, 31)};
+        QTest::newRow("non-hex pairs count by their code") << L{":020000000G0GF2", eof} << L{"4747"};
     }
-
     void chunks()
     {
-        QFETCH(Lines, list1);
-        QFETCH(std::vector<Bytes>, chunks);
-        const ConversionResult r = run(list1, Format::O);
-        QVERIFY2(!r.error, r.error ? r.error->message.c_str() : "");
-        QList<QByteArray> expected;
-        for (const Bytes &data : chunks)
-            expected << chunk('O', std::uint64_t(expected.size() + 1), data);
-        QCOMPARE(items(r.lines), expected);
+        QFETCH(L, list1);
+        QFETCH(L, chunks);
+        L lines, expected;
+        QCOMPARE(run(list1, Format::O, &lines), QByteArray());
+        for (const QByteArray &data : chunks)
+            expected << chunk('O', int(expected.size() + 1), QByteArray::fromHex(data));
+        QCOMPARE(lines, expected);
     }
 
-    // Records still pending at the end print nothing and stay in the buffers.
-    void pendingRecordsStayInTheBuffers()
-    {
-        Workspace ws;
-        const ConversionResult r = run(Lines(15, record(block(0))), Format::O, &ws);
-        QCOMPARE(r.lines.size(), std::size_t(1));
-        QCOMPARE(int(ws.FrameLen), 7 * 16);
-    }
-
-    // The data sum of the first record (only its first byte is not 0) and what it does to the
-    // second: byte hi inverted, then byte lo with its nibbles exchanged, for sums 17 .. 239.
-    void pwFromPreviousSum_data()
+    // The first record's data sum (only its first byte set), and the second record after it.
+    void pwScrambling_data()
     {
         QTest::addColumn<int>("previousSum");
-        QTest::addColumn<QByteArray>("expected");
+        QTest::addColumn<QByteArray>("second");
         const QByteArray same("102132435465768798A9BACBDCEDFE0F");
-        QTest::newRow("0: unchanged") << 0 << same;
         QTest::newRow("16: unchanged") << 16 << same;
         QTest::newRow("240: unchanged") << 240 << same;
         QTest::newRow("17: invert, swap 1st") << 17 << QByteArray("FE2132435465768798A9BACBDCEDFE0F");
         QTest::newRow("32: invert 2nd") << 32 << QByteArray("10DE32435465768798A9BACBDCEDFE0F");
-        QTest::newRow("51: 3rd both") << 0x33 << QByteArray("1021DC435465768798A9BACBDCEDFE0F");
         QTest::newRow("120: invert 7th, swap 8th") << 0x78 << QByteArray("102132435465897898A9BACBDCEDFE0F");
         QTest::newRow("239: invert 14th, swap 15th") << 239 << QByteArray("102132435465768798A9BACBDC12EF0F");
     }
-
-    void pwFromPreviousSum()
+    void pwScrambling()
     {
         QFETCH(int, previousSum);
-        QFETCH(QByteArray, expected);
-        const Bytes first = cat({{static_cast<std::uint8_t>(previousSum)}, Bytes(15, 0)});
-        const ConversionResult r
-            = run({record(first), record(testutil::bytes("102132435465768798A9BACBDCEDFE0F")), kEof}, Format::PW);
-        QVERIFY(!r.error);
-        QCOMPARE(items(r.lines), QList<QByteArray>{chunk('W', 1, cat({first, testutil::bytes(expected)}))});
+        QFETCH(QByteArray, second);
+        const QByteArray first = QByteArray(1, char(previousSum)) + QByteArray(15, 0);
+        L lines;
+        run({morven::test::hexRecord(first), morven::test::hexRecord(QByteArray::fromHex("102132435465768798A9BACBDCEDFE0F")),
+                ":00000001FF"},
+            Format::PW, &lines);
+        QCOMPARE(lines, L{chunk('W', 1, first + QByteArray::fromHex(second))});
+        // Records 1, 9, 17, ... of a run are never changed, even after an early close: here the
+        // second byte of records 2 to 8 is inverted (each follows a sum of 0x20), not the 9th's.
+        const QByteArray r(16, char(0x22));
+        QByteArray changed = r;
+        changed[1] = char(0xDD);
+        L list(9, morven::test::hexRecord(r));
+        list.insert(3, ":020000040800F2");
+        run(list << ":00000001FF", Format::PW, &lines);
+        QCOMPARE(lines.last(), chunk('W', 2, changed.repeated(5) + r));
     }
 
-    void matchesReferenceOnRandomLists()
-    {
-        std::mt19937 rng(20240601);
-        std::size_t printed = 0;
-        for (int file = 0; file < 300; ++file) {
-            const Lines list1 = randomList(rng);
-            for (Format f : {Format::O, Format::W, Format::PW}) {
-                const ConversionResult r = run(list1, f);
-                QVERIFY2(!r.error, r.error ? r.error->message.c_str() : "");
-                QCOMPARE(items(r.lines), reference(list1, f));
-                printed += r.lines.size();
-            }
-        }
-        QVERIFY(printed > 1000); // the lists really produced lines
-    }
-
-    // ---- records that are refused ----
-
+    // Where a conversion stops: the line and why; the chunk printed before it stays.
     void refusals_data()
     {
-        QTest::addColumn<QByteArray>("badLine");
-        QTest::addColumn<QByteArray>("message");
-
-        const std::string base = record(block(0)); // characters 10.. are the data
-        auto withChar = [&](std::size_t pos1, char ch) {
-            std::string l = base;
-            l[pos1 - 1] = ch;
-            return qb(l);
-        };
-        auto says = [](int ll, const char *rest) {
-            return "the length field says " + QByteArray::number(ll) + " data byte" + (ll == 1 ? "" : "s") + rest;
-        };
-        // Other characters count by their code: "1G" is 16 + 71, "X0" 88 * 16 (low 8 bits 128).
-        QTest::newRow("G in length") << withChar(3, 'G') << says(87, " but the line holds only 17.");
-        QTest::newRow("X in length") << withChar(2, 'X')
-                                     << QByteArray("record length 128 is above the limit of 125.");
-        QTest::newRow("data missing") << qb(":20000000" + hexText(block(0, 12)))
-                                      << says(32, " but the line holds only 12.");
-        QTest::newRow("one data byte missing") << QByteArray(":02000000AA") << says(2, " but the line holds only 1.");
-        QTest::newRow("even length, no checksum") << QByteArray(
-            ":02000000AABB") << says(2, " but the line ends before its checksum, so only 1 of them can be read.");
-        QTest::newRow("length 200") << QByteArray(":C800000000")
-                                    << QByteArray("record length 200 is above the limit of 125.");
-        QTest::newRow("length 126") << qb(":7E000000" + hexText(Bytes(126, 1)) + "00")
-                                    << QByteArray("record length 126 is above the limit of 125.");
-        QTest::newRow("length 124") << qb(record(Bytes(124, 1))) << says(124, " but one line can carry at most 123.");
-        QTest::newRow("length 125") << qb(record(Bytes(125, 1))) << says(125, " but one line can carry at most 123.");
+        QTest::addColumn<QByteArray>("bad");
+        QTest::addColumn<int>("pending"); // 123-byte records between the printed chunk and the bad line
+        QTest::addColumn<QByteArray>("error");
+        QTest::newRow("length 126") << ":7E000000" + QByteArray(254, '1') << 0
+                                    << QByteArray("9: record length 126 is above the limit of 125.");
+        QTest::newRow("X in length: 88 * 16") << QByteArray(":X000000000") << 0
+                                              << QByteArray("9: record length 128 is above the limit of 125.");
+        QTest::newRow("data missing") << ":20000000" + QByteArray(24, '1') << 0
+                                      << QByteArray("9: the length field says 32 data bytes but the line holds only 12.");
+        QTest::newRow("even pairs without checksum")
+            << QByteArray(":02000000AABB") << 0
+            << QByteArray("9: the length field says 2 data bytes but the line ends before its checksum, so only 1 of them can be read.");
+        QTest::newRow("124 bytes") << record(1, 124) << 0
+                                   << QByteArray("9: the length field says 124 data bytes but one line can carry at most 123.");
+        QTest::newRow("chunk past 255") << record(1) << 2
+                                        << QByteArray("11: this record would make the chunk longer than 255 bytes.");
     }
-
     void refusals()
     {
-        QFETCH(QByteArray, badLine);
-        QFETCH(QByteArray, message);
-        // A full chunk (printed), a pending record, then the bad line at line 10.
-        Lines list1;
-        for (int i = 0; i < 9; ++i)
-            list1.push_back(record(block(std::uint8_t(i))));
-        list1.push_back(testutil::str(badLine));
-        list1.push_back(kEof);
+        QFETCH(QByteArray, bad);
+        QFETCH(int, pending);
+        QFETCH(QByteArray, error);
+        const L list1 = L(8, record(0)) + L(pending, record(1, 123)) + L{bad, ":00000001FF"};
         for (Format f : {Format::O, Format::W, Format::PW}) {
-            const ConversionResult r = run(list1, f);
-            QVERIFY(r.error.has_value());
-            QCOMPARE(r.error->line, std::size_t(10));
-            QCOMPARE(qb(r.error->message), message);
-            // The line printed before stays.
-            QCOMPARE(items(r.lines), reference(Lines(list1.begin(), list1.begin() + 8), f));
+            L lines;
+            QCOMPARE(run(list1, f, &lines), error);
+            QCOMPARE(lines.size(), 1);
         }
     }
 
-    void chunkOverflowIsRefused()
+    // Chunk numbers wrap from FFFF to 0000 and a list of any length converts.
+    void millionRecords()
     {
-        Lines list1(8, record(block(0))); // one printed line
-        list1.insert(list1.end(), 8, record(Bytes(32, 0x5A))); // the eighth would make N 256
-        list1.push_back(kEof);
-        const ConversionResult r = run(list1, Format::O);
-        QVERIFY(r.error);
-        QCOMPARE(r.error->line, std::size_t(16));
-        QCOMPARE(qb(r.error->message), QByteArray("this record would make the chunk longer than 255 bytes."));
-        QCOMPARE(r.lines.size(), std::size_t(1));
-    }
-
-    // ---- large lists ----
-
-    void millionRecordsAndSequenceWrap()
-    {
-        const std::string line = record(block(0));
+        const std::string line = record(0).toStdString();
         LineStore list1;
-        list1.reserve(1000001, 1000001 * line.size());
         for (int i = 0; i < 1000000; ++i)
             list1.append(line);
-        list1.append(kEof);
+        list1.append(":00000001FF");
         Workspace ws;
         const ConversionResult r = morven::convertRecords(ws, list1, Format::O);
-        QVERIFY(!r.error);
         QCOMPARE(r.lines.size(), std::size_t(125000));
-        auto seqText = [&](std::size_t i) { return qb(r.lines.at(i)).mid(2, 4); };
-        QCOMPARE(seqText(0), QByteArray("0001"));
-        QCOMPARE(seqText(255), QByteArray("0100"));
-        QCOMPARE(seqText(65534), QByteArray("FFFF"));
-        QCOMPARE(seqText(65535), QByteArray("0000")); // number 65536: printed as its low 16 bits
-        QCOMPARE(seqText(65536), QByteArray("0001"));
-        const Bytes b = block(0);
-        QCOMPARE(qb(r.lines.at(124999)), chunk('O', 125000, cat({b, b, b, b, b, b, b, b}))); // 0xE848
+        QCOMPARE(r.lines.at(65534).substr(2, 4), std::string_view("FFFF"));
+        QCOMPARE(r.lines.at(65535).substr(2, 4), std::string_view("0000"));
     }
 };
 
-QTEST_APPLESS_MAIN(TestRecords)
+MORVEN_TEST_CLASS(Records)
 #include "test_records.moc"

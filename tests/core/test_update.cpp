@@ -1,13 +1,17 @@
-// The update rules without a window: reply decoding and dispatch, the engine step and the
-// announce frames.
+// The update rules without a window: reply decoding and dispatch, the engine step, the announce
+// frames and morvenctl's session, on the cases the rules name; fuzz_reply and fuzz_framer check
+// arbitrary replies and streams against references.
 #include "update/dispatcher.h"
-#include "update/engine.h"
+#include "update/flashsession.h"
+#include "update/replyframer.h"
+
+#include "support/testmain.h"
 
 #include <QTest>
 
-#include <string>
-
 using namespace morven;
+
+Q_DECLARE_METATYPE(ReplyAction)
 
 namespace {
 
@@ -18,77 +22,19 @@ ReplyAction dispatch(ReplyState &reply, EngineState &engine, const std::string &
 }
 
 // A reply as the target lays it out: sequence number, length 1, status, two CRC bytes.
-std::string replyFrame(char letter, int seq, int status)
+std::string reply(char letter, int seq, int status)
 {
     char text[32];
-    std::snprintf(text, sizeof text, ":%c%04X01%02X0000;", letter, seq, status);
+    std::snprintf(text, sizeof text, ":%c%04X01%02XABCD;", letter, seq, status);
     return text;
 }
 
 } // namespace
 
-Q_DECLARE_METATYPE(ReplyAction)
-
-class UpdateRules : public QObject
+class Update : public QObject
 {
     Q_OBJECT
 private slots:
-    void decodeCountsPairsHalfToEven_data()
-    {
-        QTest::addColumn<QByteArray>("batch");
-        QTest::addColumn<int>("count");
-        QTest::newRow("3 chars") << QByteArray(":U;") << 0;
-        QTest::newRow("7 chars") << QByteArray(":U0000;") << 2;
-        QTest::newRow("8 chars: 2.5 gives 2") << QByteArray(":U00000;") << 2;
-        QTest::newRow("9 chars") << QByteArray(":U000000;") << 3;
-        QTest::newRow("10 chars: 3.5 gives 4") << QByteArray(":U0000000;") << 4;
-        QTest::newRow("12 chars: 4.5 gives 4") << QByteArray(":U000000000;") << 4;
-        QTest::newRow("long batch stops at 128") << QByteArray(":U" + QByteArray(400, '0') + ";") << 128;
-    }
-    void decodeCountsPairsHalfToEven()
-    {
-        QFETCH(QByteArray, batch);
-        QFETCH(int, count);
-        const DecodedReply r = decodeReply(
-            reinterpret_cast<const std::uint8_t *>(batch.constData()), std::size_t(batch.size()), qint16(batch.size()));
-        QVERIFY(r.hasLetter);
-        QCOMPARE(r.letter, std::uint8_t('U'));
-        QCOMPARE(r.count, count);
-    }
-
-    void decodeDigitRule_data()
-    {
-        QTest::addColumn<QByteArray>("pair");
-        QTest::addColumn<int>("value");
-        QTest::newRow("upper case") << QByteArray("AF") << 0xAF;
-        QTest::newRow("lower case is not hex: 0a") << QByteArray("0a") << 42;
-        QTest::newRow("lower case too big: a0") << QByteArray("a0") << 0;
-        QTest::newRow("colon counts as 10") << QByteArray("0:") << 10;
-        QTest::newRow("below '0' keeps its code") << QByteArray("0!") << 33;
-        QTest::newRow("G") << QByteArray("0G") << 16;
-        QTest::newRow("above 255 leaves 0") << QByteArray("G0") << 0;
-    }
-    void decodeDigitRule()
-    {
-        QFETCH(QByteArray, pair);
-        QFETCH(int, value);
-        const QByteArray batch = ":X" + pair + "0000;";
-        const DecodedReply r = decodeReply(
-            reinterpret_cast<const std::uint8_t *>(batch.constData()), std::size_t(batch.size()), qint16(batch.size()));
-        QCOMPARE(int(r.bytes[0]), value);
-    }
-
-    void decodeNeverReadsPastTheBuffer()
-    {
-        const std::string batch = ":W0001";
-        // L claims more than the buffer holds: only the buffer is read.
-        const DecodedReply r
-            = decodeReply(reinterpret_cast<const std::uint8_t *>(batch.data()), batch.size(), std::int16_t(500));
-        QVERIFY(r.count <= 2);
-        QCOMPARE(decodeReply(nullptr, 0, 0).hasLetter, false);
-        QCOMPARE(decodeReply(reinterpret_cast<const std::uint8_t *>(batch.data()), batch.size(), -5).hasLetter, false);
-    }
-
     void dispatchTable_data()
     {
         QTest::addColumn<QByteArray>("batch");
@@ -98,34 +44,35 @@ private slots:
         auto row = [](const char *name, const std::string &batch, int before, ReplyAction a, int after) {
             QTest::newRow(name) << QByteArray::fromStdString(batch) << before << a << after;
         };
-        row("U without bytes does nothing", ":U;", 5, ReplyAction::None, 5);
-        row("U with three bytes", ":U000000;", 5, ReplyAction::UpdateMode, 5);
-        row("U of 7 chars not acted on", ":U0000;", 5, ReplyAction::None, 5);
-        row("U of 8 chars not acted on", ":U00000;", 5, ReplyAction::None, 5);
-        row("S", replyFrame('S', 9, 9), 5, ReplyAction::UserProgram, 5);
-        row("K without status fails", ":K000001;", 0, ReplyAction::EraseFailure, 0);
-        row("K status 3", replyFrame('K', 0, 3), 0, ReplyAction::EraseSuccess, 0);
-        row("K status 1", replyFrame('K', 0, 1), 0, ReplyAction::EraseCheckEmpty, 0);
-        row("K status 0", replyFrame('K', 0, 0), 0, ReplyAction::EraseFailure, 0);
-        row("K with sequence 1", replyFrame('K', 1, 3), 0, ReplyAction::None, 0);
-        row("O announce accepted", replyFrame('O', 0, 1), 7, ReplyAction::StepO, 0);
-        row("O announce rejected", replyFrame('O', 0, 0), 7, ReplyAction::None, 7);
-        row("O line accepted", replyFrame('O', 3, 1), 7, ReplyAction::StepO, 8);
-        row("O line rejected", replyFrame('O', 3, 0), 7, ReplyAction::StepO, 7);
-        row("O line status 2", replyFrame('O', 3, 2), 7, ReplyAction::None, 7);
-        row("W announce accepted", replyFrame('W', 0, 1), 7, ReplyAction::StepW, 0);
-        row("W announce status 0", replyFrame('W', 0, 0), 7, ReplyAction::None, 7);
-        row("W line accepted", replyFrame('W', 1, 1), 0, ReplyAction::StepW, 1);
-        row("W line rejected", replyFrame('W', 1, 0), 4, ReplyAction::StepW, 4);
-        row("W line status 2", replyFrame('W', 1, 2), 4, ReplyAction::None, 4);
-        row("W line accepted at the top of the range", replyFrame('W', 1, 1), 32767, ReplyAction::StepW, 32767);
-        row("M", replyFrame('M', 1, 1), 4, ReplyAction::None, 4);
-        row("T", replyFrame('T', 1, 1), 4, ReplyAction::None, 4);
-        row("R", replyFrame('R', 1, 1), 4, ReplyAction::None, 4);
-        row("unknown letter", replyFrame('Z', 1, 1), 4, ReplyAction::None, 4);
-        row("two replies: only the first letter", replyFrame('W', 2, 1) + replyFrame('U', 0, 0), 4,
-            ReplyAction::StepW, 5);
-        row("lower-case digits are not hex", ":W0001010a;", 4, ReplyAction::None, 4);
+        using A = ReplyAction;
+        row("U without bytes", ":U;", 5, A::None, 5);
+        row("U with three bytes", ":U000000;", 5, A::UpdateMode, 5);
+        row("U of 7 chars", ":U0000;", 5, A::None, 5);
+        row("U of 8 chars: 2.5 pairs give 2", ":U00000;", 5, A::None, 5);
+        row("S", reply('S', 9, 9), 5, A::UserProgram, 5);
+        row("K without status", ":K000001;", 0, A::EraseFailure, 0);
+        row("K status 3", reply('K', 0, 3), 0, A::EraseSuccess, 0);
+        row("K status 1", reply('K', 0, 1), 0, A::EraseCheckEmpty, 0);
+        row("K status 0", reply('K', 0, 0), 0, A::EraseFailure, 0);
+        row("K sequence 1", reply('K', 1, 3), 0, A::None, 0);
+        row("O announce accepted", reply('O', 0, 1), 7, A::StepO, 0);
+        row("O announce rejected", reply('O', 0, 0), 7, A::None, 7);
+        row("O line accepted", reply('O', 3, 1), 7, A::StepO, 8);
+        row("O line rejected", reply('O', 3, 0), 7, A::StepO, 7);
+        row("O line status 2", reply('O', 3, 2), 7, A::None, 7);
+        row("W announce accepted", reply('W', 0, 1), 7, A::StepW, 0);
+        row("W line accepted", reply('W', 1, 1), 0, A::StepW, 1);
+        row("W line rejected", reply('W', 1, 0), 4, A::StepW, 4);
+        row("W line status 2", reply('W', 1, 2), 4, A::None, 4);
+        row("W at the top of the range", reply('W', 1, 1), 32767, A::StepW, 32767);
+        row("M, T, R and others", reply('M', 1, 1) + reply('T', 1, 1), 4, A::None, 4);
+        row("two replies: the first letter", reply('W', 2, 1) + reply('U', 0, 0), 4, A::StepW, 5);
+        row("lower-case digits are not hex: 0a is 42", ":W0001010a;", 4, A::None, 4);
+        row("a0 is above 255: 0", ":W00010101a0;", 4, A::StepW, 5);
+        row("below '0' keeps its code: 0! is 33", ":W0001010!;", 4, A::None, 4);
+        row("':' counts as 10: status 1", ":W000101:1;", 4, A::None, 4);
+        row("sequence 0x8000 keeps RecNo (0): an announce", reply('W', 0x8000, 1), 9, A::StepW, 0);
+        row("long batch: 128 bytes at most", reply('W', 1, 1) + std::string(400, '0'), 4, A::StepW, 5);
     }
     void dispatchTable()
     {
@@ -139,134 +86,150 @@ private slots:
         QCOMPARE(dispatch(reply, engine, batch.toStdString()), action);
         QCOMPARE(int(engine.LineNo), lineNoAfter);
         QCOMPARE(reply.RecCmd, std::uint8_t(batch[1]));
+        // Shorter than 3 characters: nothing changes.
+        QCOMPARE(dispatch(reply, engine, batch.left(2).toStdString()), ReplyAction::None);
+        QCOMPARE(reply.RecCmd, std::uint8_t(batch[1]));
+        QCOMPARE(decodeReply(reinterpret_cast<const std::uint8_t *>(batch.constData()), 2, 500).hasLetter, false);
     }
 
-    void shortBatchChangesNothing()
-    {
-        ReplyState reply;
-        reply.RecCmd = 'Q';
-        EngineState engine;
-        QCOMPARE(dispatch(reply, engine, ":W"), ReplyAction::None);
-        QCOMPARE(reply.RecCmd, std::uint8_t('Q'));
-    }
-
-    void sequenceNumberOutOfRangeKeepsThePreviousOne()
+    void recNoOutOfRangeKeepsThePreviousOne()
     {
         ReplyState reply;
         EngineState engine;
-        engine.LineNo = 3;
-        dispatch(reply, engine, replyFrame('W', 5, 1));
+        dispatch(reply, engine, ::reply('W', 5, 1));
         QCOMPARE(int(reply.RecNo), 5);
-        QCOMPARE(int(engine.LineNo), 4);
-        // 0x8000 does not fit: RecNo stays 5, so the row for a positive number is taken.
-        QCOMPARE(dispatch(reply, engine, replyFrame('W', 0x8000, 1)), ReplyAction::StepW);
+        QCOMPARE(dispatch(reply, engine, ::reply('W', 0x8000, 1)), ReplyAction::StepW);
         QCOMPARE(int(reply.RecNo), 5);
-        QCOMPARE(int(engine.LineNo), 5);
-        // After an announce acknowledgement RecNo is 0; a 0x8123 reply then counts as an announce.
-        dispatch(reply, engine, replyFrame('W', 0, 1));
-        QCOMPARE(int(engine.LineNo), 0);
-        engine.LineNo = 9;
-        QCOMPARE(dispatch(reply, engine, replyFrame('W', 0x8123, 1)), ReplyAction::StepW);
-        QCOMPARE(int(engine.LineNo), 0);
+        QCOMPARE(int(engine.LineNo), 2); // a positive number's row: one more line
     }
 
-    void announceFrames_data()
-    {
-        QTest::addColumn<char>("letter");
-        QTest::addColumn<int>("count");
-        QTest::addColumn<QByteArray>("frame");
-        QTest::newRow("one line") << 'W' << 1 << QByteArray(":W00000200014400;");
-        QTest::newRow("sixteen lines") << 'W' << 16 << QByteArray(":W0000020010840C;");
-        QTest::newRow("empty O") << 'O' << 0 << QByteArray(":O000002000085C0;");
-    }
     void announceFrames()
     {
-        QFETCH(char, letter);
-        QFETCH(int, count);
-        QFETCH(QByteArray, frame);
         Workspace ws;
-        const std::string built = announceFrame(ws, letter, std::size_t(count));
-        QCOMPARE(QByteArray::fromStdString(built), frame);
+        QCOMPARE(announceFrame(ws, 'W', 1), std::string(":W00000200014400;"));
+        QCOMPARE(announceFrame(ws, 'W', 16), std::string(":W0000020010840C;"));
         QCOMPARE(ws.FrameLen, std::int16_t(5));
-        QCOMPARE(ws.FrameData[5], ws.CrcLo);
-        QCOMPARE(ws.FrameData[6], ws.CrcHi);
+        QCOMPARE(int(ws.FrameData[5]), int(ws.CrcLo));
+        QCOMPARE(int(ws.FrameData[6]), int(ws.CrcHi));
+        QCOMPARE(announceFrame(ws, 'O', 0), std::string(":O000002000085C0;"));
     }
 
-    void downloadSendsEachLineOnceAndSucceeds()
+    // A download of four lines; the eleventh send of one line fails, further rejections fail
+    // again, an accepting reply carries on; the first download counts the announce as a repeat
+    // of line 0; a line past the end sends nothing.
+    void engineStep()
     {
         EngineState e;
-        const std::size_t n = 4;
-        std::vector<std::size_t> sent;
-        e.LineNo = 0; // announce accepted
-        for (int reply = 0; reply <= int(n); ++reply) {
-            const StepOutcome s = engineStep(e, n);
-            QVERIFY(s.setProgress);
-            QCOMPARE(s.maximum, n);
-            QCOMPARE(s.value, std::size_t(reply));
-            if (reply < int(n)) {
-                QCOMPARE(s.kind, StepOutcome::SendLine);
-                sent.push_back(s.line);
-                ++e.LineNo; // the line is accepted
-            } else {
-                QCOMPARE(s.kind, StepOutcome::Success);
-            }
+        StepOutcome s = morven::engineStep(e, 4);
+        QCOMPARE(int(e.RetryCnt), 1);
+        for (int line = 0; line < 4; ++line, ++e.LineNo, s = morven::engineStep(e, 4)) {
+            QCOMPARE(s.kind, StepOutcome::SendLine);
+            QCOMPARE(s.line, std::size_t(line));
+            QCOMPARE(s.value, std::size_t(line));
+            QCOMPARE(s.maximum, std::size_t(4));
         }
-        QCOMPARE(sent, (std::vector<std::size_t>{0, 1, 2, 3}));
-    }
-
-    void aLineIsSentElevenTimesAtMost()
-    {
-        EngineState e;
-        e.LineNo = 0;
-        QCOMPARE(engineStep(e, 5).kind, StepOutcome::SendLine); // line 0 first time: a repeat of 0
-        e.LineNo = 1;
-        e.LastLineNo = 0;
-        e.RetryCnt = 0;
+        QCOMPARE(s.kind, StepOutcome::Success);
+        e = EngineState{1, 0, 0};
         int sends = 0;
-        StepOutcome s;
-        while ((s = engineStep(e, 5)).kind == StepOutcome::SendLine) {
-            QCOMPARE(s.line, std::size_t(1));
+        while ((s = morven::engineStep(e, 5)).kind == StepOutcome::SendLine && sends < 20)
             ++sends;
-            QVERIFY(sends <= 20);
-        }
         QCOMPARE(sends, 11);
         QCOMPARE(s.kind, StepOutcome::Failure);
         QVERIFY(!s.setProgress);
-        // Further rejections fail again; an accepting reply carries on.
-        QCOMPARE(engineStep(e, 5).kind, StepOutcome::Failure);
+        QCOMPARE(morven::engineStep(e, 5).kind, StepOutcome::Failure);
         e.LineNo = 2;
-        QCOMPARE(engineStep(e, 5).kind, StepOutcome::SendLine);
-    }
-
-    void firstDownloadCountsTheAnnounceAsARepeatOfLineZero()
-    {
-        EngineState e; // LineNo and LastLineNo both 0 after start
-        QCOMPARE(engineStep(e, 3).kind, StepOutcome::SendLine);
-        QCOMPARE(int(e.RetryCnt), 1);
-    }
-
-    void pastTheEndSendsNothingAndKeepsTheBarInRange()
-    {
-        EngineState e;
-        e.LineNo = 29;
-        e.LastLineNo = 3;
-        const StepOutcome s = engineStep(e, 10);
+        QCOMPARE(morven::engineStep(e, 5).kind, StepOutcome::SendLine);
+        e = EngineState{29, 3, 0};
+        s = morven::engineStep(e, 10);
         QCOMPARE(s.kind, StepOutcome::Nothing);
         QVERIFY(s.value <= s.maximum);
-        e.LineNo = 29;
-        e.LastLineNo = 0;
-        QCOMPARE(engineStep(e, 29).kind, StepOutcome::Success);
+        e = EngineState{29, 0, 0};
+        QCOMPARE(morven::engineStep(e, 29).kind, StepOutcome::Success);
     }
 
-    void emptyListSucceedsAtOnce()
+    void framerCutsWholeFramesOnly()
     {
-        EngineState e;
-        e.LastLineNo = 5;
-        const StepOutcome s = engineStep(e, 0);
-        QCOMPARE(s.kind, StepOutcome::Success);
-        QCOMPARE(s.maximum, std::size_t(0));
+        ReplyFramer framer(16);
+        std::vector<std::string> frames;
+        for (const char *piece : {"noise:U00", "0000;:K0", "001:W000001;", ":" "00000000000000000000;", ":S;"})
+            framer.feed(piece, frames);
+        QCOMPARE(frames, (std::vector<std::string>{":U000000;", ":W000001;", ":S;"}));
+        QCOMPARE(framer.droppedBytes(), std::size_t(5 + 6 + 22)); // noise, a frame cut by a colon, an overlong one
+    }
+
+    // morvenctl's session: what it sends on each event ("T" a reply that did not come, "-"
+    // nothing expected, "end" the session ends, "fail:N" it fails with that failure).
+    void session_data()
+    {
+        QTest::addColumn<int>("options"); // bit 0 wait, bits 1-2 erase, bit 3 'O', bit 4 no download
+        QTest::addColumn<QStringList>("script"); // event, then what is sent
+        const QString w0 = QString::fromStdString(reply('W', 0, 1));
+        auto r = [](char l, int seq, int st) { return QString::fromStdString(reply(l, seq, st)); };
+        QTest::newRow("whole update") << 0b011 << QStringList{"start", ":U;", "T", ":U;", r('U', 0, 0), ":K000001028075;",
+            r('K', 0, 3), ":W00000200020401;", w0, ":Wl0;", r('W', 1, 0), ":Wl0;", r('W', 1, 1), ":Wl1;", r('W', 2, 1), "end"};
+        QTest::newRow("O download, no wait, no erase")
+            << 0b1000 << QStringList{"start", ":O00000200020401;", r('O', 0, 1), ":Ol0;", r('O', 1, 1), ":Wl1;"};
+        QTest::newRow("stray acknowledgements do not move it")
+            << 0b010 << QStringList{"start", ":K000001028075;", r('W', 1, 1), "-", r('K', 0, 3), ":W00000200020401;",
+                   r('W', 1, 1), "-", w0, ":Wl0;"};
+        QTest::newRow("erase failed") << 0b010 << QStringList{"start", ":K000001028075;", r('K', 0, 0), "fail:2"};
+        QTest::newRow("not blank") << 0b010 << QStringList{"start", ":K000001028075;", r('K', 0, 1), "fail:2"};
+        QTest::newRow("erase data, then done") << 0b10100 << QStringList{"start", ":K00000101C074;", r('K', 0, 3), "end"};
+        QTest::newRow("ping") << 0b10001 << QStringList{"start", ":U;", r('K', 0, 3), "-", r('S', 0, 0), "end"};
+        QTest::newRow("silence after the wait") << 0 << QStringList{"start", ":W00000200020401;", "T", "fail:4"};
+        QTest::newRow("third link test unanswered") << 0b1000001 << QStringList{"start", ":U;", "T", ":U;", "T", ":U;", "T", "fail:1"};
+    }
+    void session()
+    {
+        QFETCH(int, options);
+        QFETCH(QStringList, script);
+        LineStore lines;
+        lines.append(options & 8 ? ":Ol0;" : ":Wl0;");
+        lines.append(":Wl1;");
+        FlashSession::Options o;
+        o.waitForBootloader = options & 1;
+        o.erase = FlashSession::Erase((options >> 1) & 3);
+        o.kind = options & 8 ? 'O' : 'W';
+        o.download = !(options & 16);
+        o.maxLinkTests = options & 64 ? 3 : 0;
+        FlashSession s(lines, o);
+        for (qsizetype i = 0; i + 1 < script.size(); i += 2) {
+            const QString &event = script[i];
+            const FlashSession::Step step = event == QLatin1String("start") ? s.start()
+                : event == QLatin1String("T")                           ? s.onReplyTimeout()
+                                                                        : s.onReply(event.toStdString());
+            const QString &want = script[i + 1];
+            if (want == QLatin1String("end") || want.startsWith(QLatin1String("fail"))) {
+                QVERIFY(step.finished);
+                QCOMPARE(int(s.failure()), want == QLatin1String("end") ? 0 : want.mid(5).toInt());
+            } else {
+                QVERIFY(!step.finished);
+                QCOMPARE(QString::fromStdString(step.send), want == QLatin1String("-") ? QString() : want);
+            }
+        }
+    }
+
+    // Every line, the first too, goes out 11 times at most, and the failure names it.
+    void sessionSendsALineElevenTimes()
+    {
+        LineStore lines;
+        lines.append("l0");
+        lines.append("l1");
+        for (int line : {0, 1}) {
+            FlashSession s(lines, {false, FlashSession::Erase::None, 'W', 0});
+            s.start();
+            s.onReply(reply('W', 0, 1));
+            if (line == 1)
+                s.onReply(reply('W', 1, 1));
+            int sends = 1;
+            while (!s.onReply(reply('W', line + 1, 0)).finished)
+                ++sends;
+            QCOMPARE(sends, MaxSends);
+            QCOMPARE(s.linesDone(), std::size_t(line));
+            QCOMPARE(s.failureText(), "line " + std::to_string(line + 1) + " was rejected 11 times");
+        }
     }
 };
 
-QTEST_GUILESS_MAIN(UpdateRules)
+MORVEN_TEST_CLASS(Update)
 #include "test_update.moc"
