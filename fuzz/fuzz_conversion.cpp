@@ -1,20 +1,14 @@
 // The record conversions on arbitrary record files.
 //
 // Input: the bytes of a record file, split into lines as "Open file1" does. Each of the three
-// conversions runs on it from a workspace full of stale bytes, and its lines are checked for
-// their layout and CRC and compared with a reference conversion built from the packing rules:
-// data records of up to eight at a time packed back to back behind a chunk number and a byte
-// count, a non-data record closing a pending chunk, PW lines scrambled by the previous
-// record's data sum. The reference also says which line a conversion must refuse.
+// conversions runs on it from a workspace full of stale bytes and must print exactly the lines
+// of a reference conversion written from the packing rules, refuse the same line, and leave the
+// bytes of a pending chunk in FrameLen.
 #include "fuzzcheck.h"
 
-#include "protocol/checksum.h"
 #include "records/conversion.h"
-#include "records/linestore.h"
-#include "protocol/workspace.h"
 
 #include <optional>
-#include <string>
 #include <vector>
 
 using morven::Format;
@@ -24,62 +18,28 @@ namespace {
 struct Reference
 {
     std::vector<std::string> lines;
-    std::optional<std::size_t> errorLine; // 1-based
-    std::size_t pendingBytes = 0; // data bytes of a chunk left unprinted
+    std::optional<std::size_t> errorLine;
+    std::size_t pending = 0;
 };
 
-// A pair read the codec's way: a hex digit by its value, any other character by its code; only
-// the low 8 bits fit a byte.
-std::uint8_t pairValue(unsigned char hi, unsigned char lo)
-{
-    const auto digit = [](unsigned char c) { return fuzzref::isHex(c) ? fuzzref::hexValue(c) : unsigned(c); };
-    return static_cast<std::uint8_t>((digit(hi) * 16 + digit(lo)) & 255);
-}
-
-// Whether a data record can go into the chunk: its length is at most 125, the parse reaches all
-// its data bytes, and the chunk stays within 255 data bytes. Neither the digits nor the
-// checksum are examined.
-bool acceptable(std::string_view line, std::size_t chunkBytes, std::size_t &ll)
-{
-    ll = pairValue(static_cast<unsigned char>(line[1]), static_cast<unsigned char>(line[2]));
-    if (ll > 125)
-        return false;
-    const std::size_t converted = std::min<std::size_t>(fuzzref::halfToEven(line.size()), 128) - 1;
-    if (converted < 4 + ll)
-        return false;
-    return chunkBytes + ll <= 255;
-}
-
-Reference referenceConvert(const morven::LineStore &list, Format f)
+// Up to eight data records packed back to back behind a chunk number and a byte count; a
+// non-data record closes a pending chunk; PW data scrambled by the data sum of the record
+// before (restarting every eighth record of the run). A record is refused for a length above
+// 125, fewer data bytes than the parse reaches, or a chunk past 255 bytes.
+Reference convert(const std::vector<std::string> &list, Format f)
 {
     Reference ref;
-    std::vector<std::uint8_t> chunk; // data bytes gathered
-    int k = 0;
-    unsigned sequence = 1;
-    unsigned recordIndex = 0;
-    unsigned previousSum = 0;
-    const char letter = f == Format::O ? 'O' : 'W';
-
+    std::vector<std::uint8_t> chunk;
+    unsigned k = 0, sequence = 1, index = 0, previousSum = 0;
     auto print = [&] {
-        std::vector<std::uint8_t> bytes{static_cast<std::uint8_t>(sequence >> 8 & 255),
-            static_cast<std::uint8_t>(sequence & 255), static_cast<std::uint8_t>(chunk.size())};
-        ++sequence;
+        std::vector<std::uint8_t> bytes{std::uint8_t(sequence >> 8), std::uint8_t(sequence++), std::uint8_t(chunk.size())};
         bytes.insert(bytes.end(), chunk.begin(), chunk.end());
-        const std::uint16_t crc = fuzzref::crcModbus(bytes.data(), bytes.size());
-        std::string text = ":";
-        text.push_back(letter);
-        for (const std::uint8_t b : bytes)
-            fuzzref::appendHex(text, b);
-        fuzzref::appendHex(text, static_cast<std::uint8_t>(crc & 255));
-        fuzzref::appendHex(text, static_cast<std::uint8_t>(crc >> 8));
-        text.push_back(';');
-        ref.lines.push_back(std::move(text));
+        ref.lines.push_back(fuzzref::frame(f == Format::O ? 'O' : 'W', bytes.data(), bytes.size()));
         chunk.clear();
         k = 0;
     };
-
     for (std::size_t i = 0; i < list.size(); ++i) {
-        const std::string_view line = list.at(i);
+        const std::string &line = list[i];
         if (line.size() <= 10)
             continue;
         if (line[7] != '0' || line[8] != '0') {
@@ -89,122 +49,56 @@ Reference referenceConvert(const morven::LineStore &list, Format f)
         }
         if (line[0] != ':')
             continue;
-        std::size_t ll = 0;
-        if (!acceptable(line, chunk.size(), ll)) {
+        const std::size_t ll = fuzzref::codecPair(std::uint8_t(line[1]), std::uint8_t(line[2]));
+        const std::size_t reached = std::min<std::size_t>(fuzzref::halfToEven(line.size()), 128) - 1;
+        if (ll > 125 || reached < 4 + ll || chunk.size() + ll > 255) {
             ref.errorLine = i + 1;
             break;
         }
-        std::vector<std::uint8_t> record(ll);
+        std::vector<std::uint8_t> data(ll);
+        unsigned sum = 0;
         for (std::size_t j = 0; j < ll; ++j)
-            record[j] = pairValue(static_cast<unsigned char>(line[9 + 2 * j]), static_cast<unsigned char>(line[10 + 2 * j]));
+            sum += data[j] = fuzzref::codecPair(std::uint8_t(line[9 + 2 * j]), std::uint8_t(line[10 + 2 * j]));
         if (f == Format::PW) {
-            if (recordIndex % 8 == 0)
+            if (index++ % 8 == 0)
                 previousSum = 0;
-            ++recordIndex;
-            unsigned sum = 0;
-            for (const std::uint8_t b : record)
-                sum += b;
-            if (previousSum >= 17 && previousSum <= 239) {
-                const std::size_t hi = previousSum / 16;
-                const std::size_t lo = previousSum & 15;
-                // Positions past the record's data are changed in the buffer but never copied.
-                if (hi <= ll)
-                    record[hi - 1] = static_cast<std::uint8_t>(255 - record[hi - 1]);
-                if (lo != 0 && lo <= ll)
-                    record[lo - 1] = static_cast<std::uint8_t>((record[lo - 1] & 15) << 4 | record[lo - 1] >> 4);
-            }
+            const std::size_t hi = previousSum / 16, lo = previousSum % 16;
+            if (previousSum >= 17 && previousSum <= 239 && hi <= ll) // changes past the data are never copied
+                data[hi - 1] = std::uint8_t(255 - data[hi - 1]);
+            if (previousSum >= 17 && previousSum <= 239 && lo != 0 && lo <= ll)
+                data[lo - 1] = std::uint8_t((data[lo - 1] & 15) << 4 | data[lo - 1] >> 4);
             previousSum = sum & 255;
         }
-        chunk.insert(chunk.end(), record.begin(), record.end());
+        chunk.insert(chunk.end(), data.begin(), data.end());
         if (++k == 8)
             print();
     }
-    ref.pendingBytes = chunk.size();
+    ref.pending = chunk.size();
     return ref;
-}
-
-// The layout of one printed line, read back: ':' + letter + 2m upper-case digits + ';' with
-// m = 3 + N + 2, the CRC (low byte first) over the m - 2 bytes before it.
-void checkLineLayout(std::string_view line, char letter, std::size_t sequence)
-{
-    FUZZ_CHECK(line.size() >= 2 + 2 * 5 + 1);
-    FUZZ_CHECK(line[0] == ':' && line[1] == letter && line.back() == ';');
-    FUZZ_CHECK((line.size() - 3) % 2 == 0);
-    std::vector<std::uint8_t> bytes;
-    for (std::size_t i = 2; i + 1 < line.size() - 1; i += 2) {
-        const auto hi = static_cast<unsigned char>(line[i]);
-        const auto lo = static_cast<unsigned char>(line[i + 1]);
-        FUZZ_CHECK(fuzzref::isUpperHex(hi) && fuzzref::isUpperHex(lo));
-        bytes.push_back(static_cast<std::uint8_t>(fuzzref::hexValue(hi) * 16 + fuzzref::hexValue(lo)));
-    }
-    const std::size_t n = bytes[2];
-    FUZZ_CHECK(bytes.size() == 3 + n + 2);
-    FUZZ_CHECK(bytes[0] * 256u + bytes[1] == (sequence & 0xFFFF));
-    const std::uint16_t crc = morven::crc16Modbus(bytes.data(), 3 + n);
-    FUZZ_CHECK(bytes[3 + n] == (crc & 255) && bytes[4 + n] == crc >> 8);
-}
-
-morven::ConversionResult runConversion(const morven::LineStore &list, Format f, std::uint8_t stale)
-{
-    // Stale bytes everywhere: nothing of an earlier run may leak into a line.
-    morven::Workspace ws;
-    ws.HexData.fill(stale);
-    ws.FrameData.fill(static_cast<std::uint8_t>(~stale));
-    ws.FrameLen = 77;
-    ws.CrcLo = ws.CrcHi = stale;
-    ws.LineStr = ":10000000FFFF";
-    ws.OutStr = "stale";
-    morven::ConversionResult result = morven::convertRecords(ws, list, f);
-
-    const Reference ref = referenceConvert(list, f);
-    const char letter = f == Format::O ? 'O' : 'W';
-    FUZZ_CHECK(result.lines.size() == ref.lines.size());
-    for (std::size_t i = 0; i < result.lines.size(); ++i) {
-        checkLineLayout(result.lines.at(i), letter, i + 1);
-        FUZZ_CHECK(result.lines.at(i) == ref.lines[i]);
-    }
-    FUZZ_CHECK(result.error.has_value() == ref.errorLine.has_value());
-    if (result.error) {
-        FUZZ_CHECK(result.error->line >= 1 && result.error->line <= list.size());
-        FUZZ_CHECK(result.error->line == *ref.errorLine);
-        FUZZ_CHECK(!result.error->message.empty());
-    } else {
-        // What is left in the buffer is the chunk still pending.
-        FUZZ_CHECK(static_cast<std::size_t>(ws.FrameLen) == ref.pendingBytes);
-    }
-
-    // Every printed line needs at least one input line of 11 or more characters of its own,
-    // and a chunk line is never longer than the record lines it came from.
-    std::size_t longLines = 0;
-    for (std::size_t i = 0; i < list.size(); ++i)
-        longLines += list.at(i).size() > 10;
-    FUZZ_CHECK(result.lines.size() <= longLines);
-    FUZZ_CHECK(result.lines.byteSize() <= list.byteSize());
-    return result;
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
+    const std::string_view bytes(reinterpret_cast<const char *>(data), size);
     morven::LineStore list;
-    list.appendFileBytes(std::string_view(reinterpret_cast<const char *>(data), size));
-    const std::uint8_t stale = size > 0 ? data[size / 2] : 0;
-
-    const morven::ConversionResult o = runConversion(list, Format::O, stale);
-    const morven::ConversionResult w = runConversion(list, Format::W, static_cast<std::uint8_t>(stale + 1));
-    const morven::ConversionResult pw = runConversion(list, Format::PW, static_cast<std::uint8_t>(stale + 2));
-
-    // The three differ only in the letter (O against W) and in the scrambled data and its CRC
-    // (PW against W); they refuse the same line.
-    FUZZ_CHECK(o.lines.size() == w.lines.size() && w.lines.size() == pw.lines.size());
-    for (std::size_t i = 0; i < w.lines.size(); ++i) {
-        const std::string_view lo = o.lines.at(i), lw = w.lines.at(i), lp = pw.lines.at(i);
-        FUZZ_CHECK(lo.substr(2) == lw.substr(2));
-        FUZZ_CHECK(lp.size() == lw.size() && lp.substr(0, 8) == lw.substr(0, 8));
+    list.appendFileBytes(bytes);
+    std::vector<std::string> lines;
+    fuzzref::splitLines(bytes, lines);
+    for (Format f : {Format::O, Format::W, Format::PW}) {
+        morven::Workspace ws; // stale bytes everywhere: nothing of an earlier run may leak
+        ws.HexData.fill(std::uint8_t(size));
+        ws.FrameData.fill(std::uint8_t(~size));
+        ws.FrameLen = 77;
+        const morven::ConversionResult result = morven::convertRecords(ws, list, f);
+        const Reference ref = convert(lines, f);
+        FUZZ_CHECK(result.lines.size() == ref.lines.size());
+        for (std::size_t i = 0; i < ref.lines.size(); ++i)
+            FUZZ_CHECK(result.lines.at(i) == ref.lines[i]);
+        FUZZ_CHECK((result.error ? std::optional<std::size_t>(result.error->line) : std::nullopt) == ref.errorLine);
+        FUZZ_CHECK(result.error || std::size_t(ws.FrameLen) == ref.pending);
+        FUZZ_CHECK(result.lines.byteSize() <= list.byteSize()); // never outgrows the input
     }
-    FUZZ_CHECK(o.error.has_value() == w.error.has_value() && w.error.has_value() == pw.error.has_value());
-    if (w.error)
-        FUZZ_CHECK(o.error->line == w.error->line && pw.error->line == w.error->line);
     return 0;
 }

@@ -1,10 +1,6 @@
-// Helpers shared by the fuzz targets: property checks, an input reader and small references.
+// Helpers shared by the fuzz targets: a property check, an input header reader and small
+// references written apart from the code under test, so a property never checks it against itself.
 #pragma once
-
-// Shared by the fuzz targets: a check that makes libFuzzer keep the input, a reader for the
-// fixed header that some targets take from the front of their input, and small reference
-// helpers written independently of the code under test, so a property never checks the
-// code against itself.
 
 #include <cstddef>
 #include <cstdint>
@@ -12,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-// A violated property is a crash for libFuzzer: it saves the input as crash-<sha1>.
+// A violated property is a crash for libFuzzer: it keeps the input as crash-<sha1>.
 #define FUZZ_CHECK(cond)                                                                                               \
     do {                                                                                                               \
         if (!(cond)) {                                                                                                 \
@@ -23,8 +19,7 @@
 
 namespace fuzzref {
 
-// Reads fixed-width fields from the front of the input; past the end it yields zeros, so
-// every input, however short, is a valid one.
+// Fixed fields from the front of the input; past its end they read as 0, so every input is valid.
 class Header
 {
 public:
@@ -32,29 +27,12 @@ public:
         : data_(data)
         , size_(size)
     { }
-
-    std::uint8_t u8()
-    {
-        const std::uint8_t b = pos_ < size_ ? data_[pos_] : 0;
-        ++pos_;
-        return b;
-    }
-    std::uint16_t u16() // high byte first
-    {
-        const unsigned hi = u8();
-        return static_cast<std::uint16_t>(hi << 8 | u8());
-    }
-    std::uint32_t u32()
-    {
-        const std::uint32_t hi = u16();
-        return hi << 16 | u16();
-    }
-    // What follows the header.
+    std::uint8_t u8() { return pos_ < size_ ? data_[pos_++] : (++pos_, 0); }
+    std::uint16_t u16() { return static_cast<std::uint16_t>(u8() << 8 | u8()); } // high byte first
+    std::uint32_t u32() { return std::uint32_t(u16()) << 16 | u16(); }
     std::string_view rest() const
     {
-        if (pos_ >= size_)
-            return {};
-        return {reinterpret_cast<const char *>(data_) + pos_, size_ - pos_};
+        return pos_ >= size_ ? std::string_view() : std::string_view(reinterpret_cast<const char *>(data_) + pos_, size_ - pos_);
     }
 
 private:
@@ -68,62 +46,68 @@ inline bool isHex(unsigned char c)
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
 }
 
-inline bool isUpperHex(unsigned char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
-}
-
-// Value of one hex digit, either case; only called on digits.
+// Value of a hex digit of either case; only called on digits.
 inline unsigned hexValue(unsigned char c)
 {
-    if (c <= '9')
-        return c - '0';
-    if (c <= 'F')
-        return c - 'A' + 10u;
-    return c - 'a' + 10u;
+    return c <= '9' ? c - '0' : c <= 'F' ? c - 'A' + 10u : c - 'a' + 10u;
+}
+
+// The record codec's reading of a pair: a non-hex character counts by its code, low 8 bits kept.
+inline std::uint8_t codecPair(unsigned char hi, unsigned char lo)
+{
+    const auto digit = [](unsigned char c) { return isHex(c) ? hexValue(c) : unsigned(c); };
+    return static_cast<std::uint8_t>((digit(hi) * 16 + digit(lo)) & 255);
 }
 
 // x / 2 rounded to the nearest whole number, a half going to the even neighbour.
 inline std::size_t halfToEven(std::size_t x)
 {
-    const std::size_t whole = x / 2;
-    if (x % 2 == 0)
-        return whole;
-    return whole % 2 == 0 ? whole : whole + 1;
+    return x % 2 == 0 || (x / 2) % 2 == 0 ? x / 2 : x / 2 + 1;
 }
 
-// CRC-16/MODBUS the slow way, bit by bit.
+// CRC-16/MODBUS bit by bit.
 inline std::uint16_t crcModbus(const std::uint8_t *p, std::size_t n)
 {
-    std::uint16_t r = 0xFFFF;
+    unsigned r = 0xFFFF;
     for (std::size_t i = 0; i < n; ++i) {
-        r = static_cast<std::uint16_t>(r ^ p[i]);
+        r ^= p[i];
         for (int bit = 0; bit < 8; ++bit)
-            r = static_cast<std::uint16_t>((r & 1u) ? (r >> 1) ^ 0xA001u : r >> 1);
+            r = (r & 1u) ? (r >> 1) ^ 0xA001u : r >> 1;
     }
-    return r;
+    return static_cast<std::uint16_t>(r);
 }
 
 inline void appendHex(std::string &out, std::uint8_t b)
 {
-    static constexpr char digits[] = "0123456789ABCDEF";
-    out.push_back(digits[b >> 4]);
-    out.push_back(digits[b & 15]);
+    out.push_back("0123456789ABCDEF"[b >> 4]);
+    out.push_back("0123456789ABCDEF"[b & 15]);
 }
 
-// The lines of a file's bytes: CR or CR LF ends a line, LF alone does not, and a terminator
-// at the very end adds no empty line.
-template <class Out> void splitFileLines(std::string_view bytes, Out &out)
+// A frame as the target reads it: ':', letter, bytes and their CRC (low byte first), ';'.
+inline std::string frame(char letter, const std::uint8_t *bytes, std::size_t n)
+{
+    std::string f{':', letter};
+    for (std::size_t i = 0; i < n; ++i)
+        appendHex(f, bytes[i]);
+    const std::uint16_t crc = crcModbus(bytes, n);
+    appendHex(f, static_cast<std::uint8_t>(crc & 255));
+    appendHex(f, static_cast<std::uint8_t>(crc >> 8));
+    return f + ';';
+}
+
+// The lines of a file: CR or CR LF ends a line (and LF too when `anyEnd`), a terminator at the
+// very end adds no empty line.
+template <class Out> void splitLines(std::string_view bytes, Out &out, bool anyEnd = false)
 {
     std::string line;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (bytes[i] != '\r') {
+        if (bytes[i] != '\r' && !(anyEnd && bytes[i] == '\n')) {
             line.push_back(bytes[i]);
             continue;
         }
         out.push_back(line);
         line.clear();
-        if (i + 1 < bytes.size() && bytes[i + 1] == '\n')
+        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
             ++i;
     }
     if (!line.empty())
