@@ -41,9 +41,9 @@ void IntelHexWriter::finish(std::optional<std::uint32_t> startAddress)
         const std::uint32_t a = *startAddress;
         const unsigned char bytes[4] = {static_cast<unsigned char>(a >> 24), static_cast<unsigned char>(a >> 16),
             static_cast<unsigned char>(a >> 8), static_cast<unsigned char>(a)};
-        emit(5, 0, bytes, 4);
+        writeRecord(5, 0, bytes, 4);
     }
-    emit(1, 0, nullptr, 0);
+    writeRecord(1, 0, nullptr, 0);
 }
 
 void IntelHexWriter::flush()
@@ -53,14 +53,14 @@ void IntelHexWriter::flush()
     const auto upper = static_cast<std::uint16_t>(recordAddress_ >> 16);
     if (upper != upper_) {
         const unsigned char bytes[2] = {static_cast<unsigned char>(upper >> 8), static_cast<unsigned char>(upper)};
-        emit(4, 0, bytes, 2);
+        writeRecord(4, 0, bytes, 2);
         upper_ = upper;
     }
-    emit(0, static_cast<std::uint16_t>(recordAddress_), pending_, pendingCount_);
+    writeRecord(0, static_cast<std::uint16_t>(recordAddress_), pending_, pendingCount_);
     pendingCount_ = 0;
 }
 
-void IntelHexWriter::emit(std::uint8_t type, std::uint16_t offset, const unsigned char *bytes, std::size_t count)
+void IntelHexWriter::writeRecord(std::uint8_t type, std::uint16_t offset, const unsigned char *bytes, std::size_t count)
 {
     line_.assign(11 + 2 * count, ':');
     char *p = line_.data() + 1;

@@ -32,7 +32,7 @@ public:
 
 private:
     void flush();
-    void emit(std::uint8_t type, std::uint16_t offset, const unsigned char *bytes, std::size_t count);
+    void writeRecord(std::uint8_t type, std::uint16_t offset, const unsigned char *bytes, std::size_t count);
 
     static constexpr std::size_t kRecordBytes = 16;
     static constexpr std::uint64_t kBlockBytes = 7 * 256;
