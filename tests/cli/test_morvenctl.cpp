@@ -242,7 +242,7 @@ private slots:
         auto lines = [](QStringList l) { return l.join(QLatin1String("\r\n")).toLatin1() + "\r\n"; };
         QStringList badCrc = good, lowerCase = good, noEnd = good;
         badCrc[2].replace(badCrc[2].size() - 2, 1, QLatin1String(badCrc[2].endsWith(QLatin1String("0;")) ? "1" : "0"));
-        lowerCase[1] = lowerCase[1].toLower().replace(QLatin1String(":w"), QLatin1String(":W"));
+        lowerCase[1][2] = QLatin1Char('a'); // the first digit only
         noEnd[3].chop(1);
         const QByteArray hex = ":10000000000102030405060708090A0B0C0D0E0F78\n:00000001FF\n";
         QTest::newRow("empty") << QByteArray() << QStringList{} << QByteArray("fw: is empty");
@@ -260,7 +260,7 @@ private slots:
         QTest::newRow("a CRC that does not match") << lines(badCrc) << QStringList{}
                                                    << QByteArray("fw: line 3: the line's CRC is wrong: expected");
         QTest::newRow("lower-case digits") << lines(lowerCase) << QStringList{}
-                                           << QByteArray("fw: line 2: is not a download line:");
+                                           << QByteArray("fw: line 2: is not a download line: 'a' (character 3)");
         QTest::newRow("no ';'") << lines(noEnd) << QStringList{} << QByteArray("fw: line 4: is not a download line: it does not end with ';'");
         QTest::newRow("record checksum") << QByteArray(":10000000000102030405060708090A0B0C0D0E0F77\n:00000001FF\n")
                                          << QStringList{"--format", "w"}
@@ -659,6 +659,7 @@ private slots:
         QTest::newRow("bad format") << QStringList{"convert", "--format", "q", "x.hex"} << QByteArray("--format: 'q'");
         QTest::newRow("stray argument") << QStringList{"flash", "a", "b", "--tcp", "127.0.0.1:9"}
                                         << QByteArray("flash: unexpected argument 'b'");
+        QTest::newRow("ping takes no file") << QStringList{"ping", "x"} << QByteArray("ping: unexpected argument 'x'");
         QTest::newRow("flash without link") << QStringList{"flash", "x.txt"} << QByteArray("no such file");
         QTest::newRow("missing file") << QStringList{"flash", "/nonexistent/x.txt", "--tcp", "127.0.0.1:9"}
                                       << QByteArray("/nonexistent/x.txt: no such file");

@@ -139,6 +139,7 @@ private slots:
         row("not hex", "S1060010010G03E3\n", -1, 1, "hexadecimal");
         row("trailing blank", ok + "S1060010010203E3 \n", -1, 2, "hexadecimal");
         row("type S4", "S4030000FC\n", -1, 1, "type");
+        row("type not a digit", "SX030000FC\n", -1, 1, "hexadecimal");
         row("no count", "S1\n", -1, 1, "count");
         row("count 0", "S000FF\n", -1, 1, "count");
         row("shorter than its count", "S1060010010203\n", -1, 1, "digits");
