@@ -197,12 +197,12 @@ private slots:
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QStringList>("ours"); // morvenctl's input options
         QTest::addColumn<QStringList>("srecCat"); // srec_cat's input options
-        QByteArray bytes(70000, 0);
+        QByteArray bytes(700, 0);
         QRandomGenerator random(7);
         for (char &c : bytes)
             c = char(random.bounded(256));
-        QTest::newRow("binary at an address") << bytes << QStringList{"--address", "0x0800FFF0"}
-                                              << QStringList{"-binary", "-offset", "0x0800FFF0"};
+        QTest::newRow("binary at an address") << bytes << QStringList{"--address", "0x0800FE00"}
+                                              << QStringList{"-binary", "-offset", "0x0800FE00"};
         QTest::newRow("text taken as binary") << QByteArray("hello\n") << QStringList{"--input-format", "bin"}
                                               << QStringList{"-binary"};
         QTest::newRow("S-records out of order")

@@ -127,9 +127,9 @@ private slots:
         row("empty data record counted", ok + srec(1, 9) + srec(5, 2) + srec(6, 2));
         row("empty binary", "", 0x1000);
         std::mt19937 rng(20240601);
-        for (int i = 0; i < 300; ++i)
+        for (int i = 0; i < 120; ++i)
             row(qPrintable(QString("random S-records %1").arg(i)), randomSrecords(rng));
-        for (int i = 0; i < 100; ++i) {
+        for (int i = 0; i < 45; ++i) {
             QByteArray file(qsizetype(rng() % 700), '\0');
             std::generate(file.begin(), file.end(), [&rng] { return char(rng()); });
             const qint64 addresses[] = {qint64(0xFFFFFFFF - rng() % 800), qint64(0x1FFF0 + rng() % 32), qint64(rng())};
