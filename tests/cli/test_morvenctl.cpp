@@ -613,6 +613,8 @@ private slots:
         QCOMPARE(target.bootloader().linkTests(), 3);
         QVERIFY2(r.err.contains(": the bootloader answered after 3 link tests in "), r.err.constData());
         QVERIFY(!r.err.contains("progress"));
+        // A year is the longest wait taken.
+        QCOMPARE(morvenctl({"ping", "--tcp", endpoint(target), "--wait-timeout", "31536000"}).code, 0);
         r = morvenctl({"erase", "--data", "--tcp", endpoint(target)});
         QCOMPARE(r.code, 0);
         QVERIFY2(r.err.contains(": data area erased in "), r.err.constData());
@@ -670,6 +672,10 @@ private slots:
                                       << QByteArray("--wait-timeout: 'abc' is not a number of seconds");
         QTest::newRow("reply timeout") << QStringList{"ping", "--tcp", "127.0.0.1:9", "--reply-timeout", "soon"}
                                        << QByteArray("--reply-timeout: 'soon' is not a number of milliseconds");
+        QTest::newRow("bit rate 0") << QStringList{"ping", "--serial", "/dev/null", "--baud", "0"}
+                                    << QByteArray("--baud: '0' is not a bit rate");
+        QTest::newRow("wait over a year") << QStringList{"ping", "--tcp", "127.0.0.1:9", "--wait-timeout", "31536001"}
+                                          << QByteArray("--wait-timeout: '31536001' is not a number of seconds");
         QTest::newRow("bad address") << QStringList{"convert", "--format", "w", "--address", "0xZZ", "x.bin"}
                                      << QByteArray("--address: '0xZZ' is not an address");
         QTest::newRow("input format without format") << QStringList{"flash", "--input-format", "bin", "x.bin"}
