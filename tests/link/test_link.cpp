@@ -1,5 +1,5 @@
 // The rules that turn what the operator typed into port settings, the order in which the
-// serial port is set up, and the serial port against a real pseudo-terminal.
+// serial port is set up, and the serial port on a real pseudo-terminal.
 #include "link/commsetting.h"
 #include "link/endpoint.h"
 #include "link/qtserialport.h"
@@ -105,55 +105,36 @@ private slots:
         QVERIFY(resolveSerialDevice("usb:nothere", ports, device).value_or(QString()).contains("morvenctl ports"));
         QVERIFY(resolveSerialDevice("usb:", ports, device)); // an adapter without a serial number is not "usb:"
     }
-};
-MORVEN_TEST_CLASS(LinkRules)
 
-// The serial port against a real pseudo-terminal, opened at 9600 8N1 as the window opens it.
-class SerialPty : public QObject
-{
-    Q_OBJECT
-
-    std::unique_ptr<test::Pty> pty;
-    std::unique_ptr<QtSerialPort> port;
-
-private slots:
-    void init()
+    // The port opened on a real terminal at 9600 8N1 as the window opens it: raw, so bytes come
+    // through unchanged; what waited before the opening is dropped; one read takes at most 512
+    // bytes. (The window tests open and lose the port; the e2e tests update over a terminal.)
+    void serialPortOnATerminal()
     {
-        pty = std::make_unique<test::Pty>();
-        QVERIFY(pty->isValid());
-        port = std::make_unique<QtSerialPort>([device = pty->slavePath()](int) { return device; });
-        QVERIFY(pty->write("stale bytes from before")); // not a reply to anything: dropped by the opening
+        test::Pty pty;
+        QVERIFY(pty.isValid());
+        QtSerialPort port([device = pty.slavePath()](int) { return device; });
+        QVERIFY(pty.write("stale bytes from before"));
         qint16 number = 1;
         QString settings = QStringLiteral("9600,n,8,1");
-        QVERIFY(CommSetting::OpenComm(*port, number, settings));
-    }
-    void cleanup()
-    {
-        port.reset();
-        pty.reset();
-    }
-
-    // 8N1 and raw, so bytes come through unchanged; one read takes at most 512 bytes. (The window
-    // tests open and lose the port; the e2e tests run whole updates over a terminal.)
-    void lineSettingsAndReads()
-    {
+        QVERIFY(CommSetting::OpenComm(port, number, settings));
         termios t{};
-        QCOMPARE(tcgetattr(pty->slaveFd(), &t), 0);
+        QCOMPARE(tcgetattr(pty.slaveFd(), &t), 0);
         QCOMPARE(cfgetispeed(&t), speed_t(B9600));
         QCOMPARE(t.c_cflag & (CSIZE | PARENB | CSTOPB), tcflag_t(CS8));
         QVERIFY(!(t.c_lflag & ICANON));
-        QSignalSpy events(port.get(), &SerialPort::commEvent);
-        QVERIFY(pty->write(QByteArray(700, 'A')));
+        QSignalSpy events(&port, &SerialPort::commEvent);
+        QVERIFY(pty.write(QByteArray(700, 'A')));
         QVERIFY(events.wait(5000));
-        QCOMPARE(port->lastEvent(), int(SerialPort::Receive));
-        QTRY_VERIFY(port->bytesWaiting() >= 512);
-        QCOMPARE(port->read(), QByteArray(512, 'A'));
+        QCOMPARE(port.lastEvent(), int(SerialPort::Receive));
+        QTRY_VERIFY(port.bytesWaiting() >= 512);
+        QCOMPARE(port.read(), QByteArray(512, 'A'));
         QByteArray rest;
-        QTRY_VERIFY((rest += port->read()).size() >= 188);
+        QTRY_VERIFY((rest += port.read()).size() >= 188);
         QCOMPARE(rest, QByteArray(188, 'A'));
     }
 };
-MORVEN_TEST_CLASS(SerialPty)
+MORVEN_TEST_CLASS(LinkRules)
 
 MORVEN_TEST_MAIN_ALL(QCoreApplication)
 #include "test_link.moc"
