@@ -1,5 +1,4 @@
-// The rules that turn what the operator typed into port settings, the order in which the
-// serial port is set up, and the serial port on a real pseudo-terminal.
+// The link rules for what the operator types, the serial port set-up, and the port on a terminal.
 #include "link/commsetting.h"
 #include "link/endpoint.h"
 #include "link/qtserialport.h"
