@@ -27,7 +27,7 @@ QString describe(QObject *o)
     auto *w = qobject_cast<QWidget *>(o);
     QString caption = w && w->isWindow() ? w->windowTitle() : QString();
     for (const char *property : {"text", "title", "currentText"})
-        if (o->property(property).isValid())
+        if (o->property(property).isValid() && !o->inherits("QProgressBar")) // whose text is hidden
             caption = o->property(property).toString();
     QStringList cols{o->objectName(), QLatin1String(o->metaObject()->className()), caption}, extra;
     if (w) {
