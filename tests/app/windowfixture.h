@@ -1,13 +1,13 @@
 // The window under test, with fakes or real links, and how tests press its buttons.
 #pragma once
 
-#include "app/frmmain.h"
 #include "app/formtimer.h"
+#include "app/frmmain.h"
 #include "app/lamp.h"
+#include "link/qtserialport.h"
 #include "support/faketcpsocket.h"
 #include "support/loopbacksocket.h"
 #include "support/pty.h"
-#include "link/qtserialport.h"
 #include "support/recordingserialport.h"
 #include "support/scripteddialogs.h"
 
@@ -33,7 +33,7 @@ struct WindowDriver
     QRgb lamp() const { return control<Lamp>("Shape11")->fillColor(); }
     void click(const char *name) const { control<QAbstractButton>(name)->click(); }
 
-    // The TCP fields point at a loopback listener before anything connects.
+    // Tests point the TCP fields at loopback before anything connects.
     void aimAt(quint16 port) const
     {
         control<QLineEdit>("IP_Addr")->setText(QStringLiteral("127.0.0.1"));
@@ -51,6 +51,17 @@ struct WindowDriver
         return on;
     }
 
+    // The window on these links, its dialogs answered from a script.
+    template <class Serial, class Socket> void build(Serial *&serial, Socket *&socket, std::unique_ptr<Serial> comm)
+    {
+        serial = comm.get();
+        auto sock = std::make_unique<Socket>();
+        socket = sock.get();
+        auto scripted = std::make_unique<ScriptedDialogs>();
+        dialogs = scripted.get();
+        window = std::make_unique<FrmMain>(std::move(comm), std::move(sock), std::move(scripted));
+    }
+
     ScriptedDialogs *dialogs = nullptr;
     std::unique_ptr<FrmMain> window;
 };
@@ -58,47 +69,27 @@ struct WindowDriver
 // A window whose links are fakes that the test drives by hand.
 struct FakeLinkWindow : WindowDriver
 {
-    FakeLinkWindow()
-    {
-        auto comm = std::make_unique<RecordingSerialPort>();
-        serial = comm.get();
-        auto sock = std::make_unique<FakeTcpSocket>();
-        socket = sock.get();
-        auto scripted = std::make_unique<ScriptedDialogs>();
-        dialogs = scripted.get();
-        window = std::make_unique<FrmMain>(std::move(comm), std::move(sock), std::move(scripted));
-    }
-    ~FakeLinkWindow() { window.reset(); }
+    FakeLinkWindow() { build(serial, socket, std::make_unique<RecordingSerialPort>()); }
 
     RecordingSerialPort *serial = nullptr;
     FakeTcpSocket *socket = nullptr;
 };
 
-// A window wired to a pseudo-terminal (as port 1), a loopback-only socket and scripted
-// dialogs. Port numbers other than 1 name devices that do not exist.
+// A window on a pseudo-terminal (port 1; other numbers name no device) and a loopback-only socket.
 struct WindowFixture : WindowDriver
 {
     WindowFixture()
     {
-        device = pty.slavePath();
-        auto comm = std::make_unique<QtSerialPort>([this](int n) {
+        build(serial, socket, std::make_unique<QtSerialPort>([this](int n) {
             requestedPorts << n;
             return n == 1 ? device : QStringLiteral("/nonexistent/ttyMORVEN%1").arg(n);
-        });
-        serial = comm.get();
-        auto sock = std::make_unique<LoopbackOnlySocket>();
-        socket = sock.get();
-        auto scripted = std::make_unique<ScriptedDialogs>();
-        dialogs = scripted.get();
-        window = std::make_unique<FrmMain>(std::move(comm), std::move(sock), std::move(scripted));
+        }));
     }
-
     // The window goes before the terminal it holds open.
     ~WindowFixture() { window.reset(); }
 
     Pty pty;
-    // What port 1 opens: the fixture's own terminal unless a test points it elsewhere.
-    QString device;
+    QString device = pty.slavePath(); // what port 1 opens
     QList<int> requestedPorts;
     QtSerialPort *serial = nullptr;
     LoopbackOnlySocket *socket = nullptr;
