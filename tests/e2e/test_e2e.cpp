@@ -4,6 +4,7 @@
 
 #include "sim/simconfig.h"
 #include "support/hostilepeer.h"
+#include "support/testmain.h"
 
 #include <QFile>
 #include <QProgressBar>
@@ -230,5 +231,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(EndToEnd)
+MORVEN_TEST_MAIN(QApplication, EndToEnd)
 #include "test_e2e.moc"

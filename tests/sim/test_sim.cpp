@@ -2,6 +2,7 @@
 // command line. The window and morvenctl against it are the e2e and cli tests.
 #include "sim/pacedline.h"
 #include "sim/simconfig.h"
+#include "support/testmain.h"
 
 #include <QtTest>
 
@@ -243,5 +244,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestSim)
+MORVEN_TEST_MAIN(QCoreApplication, TestSim)
 #include "test_sim.moc"
