@@ -110,7 +110,7 @@ private slots:
         // Cutting the byte stream into frames.
         Lines split;
         for (const char c : frame("A1") + frame("1"))
-            split.push_back("@" + std::to_string(split.size()) + " " + c);
+            split.push_back(std::string("@").append(std::to_string(split.size())).append(1, ' ').append(1, c));
         add("a frame split over many reads", "", split, "W0 W1", "1", "idle next=1 done=1 seen=1/0 frames=2");
         add("several frames in one read", "", {":U;:K00000101C074;:U;"}, "U K3 U", "", idle + "3");
         add("bytes before a colon are ignored", "", {std::string("\r\nnoise;U;\0\xff:U;", 15)}, "U", "",
