@@ -4,7 +4,6 @@
 
 #include "sim/simconfig.h"
 #include "support/hostilepeer.h"
-#include "support/testmain.h"
 
 #include <QFile>
 #include <QProgressBar>
@@ -231,5 +230,5 @@ private slots:
     }
 };
 
-MORVEN_TEST_MAIN(QApplication, EndToEnd)
+QTEST_MAIN(EndToEnd)
 #include "test_e2e.moc"

@@ -2,7 +2,6 @@
 // command line. The window and morvenctl against it are the e2e and cli tests.
 #include "sim/pacedline.h"
 #include "sim/simconfig.h"
-#include "support/testmain.h"
 
 #include <QtTest>
 
@@ -244,5 +243,5 @@ private slots:
     }
 };
 
-MORVEN_TEST_MAIN(QCoreApplication, TestSim)
+QTEST_MAIN(TestSim)
 #include "test_sim.moc"

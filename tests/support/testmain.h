@@ -1,4 +1,4 @@
-// One executable for a layer's tests: runs several QtTest classes in turn.
+// One executable for a layer's tests: runs the QtTest classes of its files in turn.
 #pragma once
 
 #include <QTest>
@@ -11,11 +11,6 @@ template <class Test> int runTest(int argc, char **argv)
 {
     Test tests;
     return QTest::qExec(&tests, argc, argv);
-}
-
-template <class... Tests> int runTests(int argc, char **argv)
-{
-    return (runTest<Tests>(argc, argv) + ...);
 }
 
 // Test classes defined in several files of one executable, run by MORVEN_TEST_MAIN_ALL.
@@ -32,15 +27,6 @@ template <class Test> bool registerTest()
 }
 
 } // namespace morven::test
-
-// MORVEN_TEST_MAIN(QApplication, WindowLayout, WindowFiles) in place of QTEST_MAIN.
-#define MORVEN_TEST_MAIN(Application, ...)                                                                             \
-    int main(int argc, char **argv)                                                                                    \
-    {                                                                                                                  \
-        Application app(argc, argv);                                                                                   \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
-        return morven::test::runTests<__VA_ARGS__>(argc, argv);                                                        \
-    }
 
 // MORVEN_TEST_CLASS(Records) after a class in any file; MORVEN_TEST_MAIN_ALL(QCoreApplication) once.
 #define MORVEN_TEST_CLASS(Class) [[maybe_unused]] static const bool registered##Class = morven::test::registerTest<Class>();
