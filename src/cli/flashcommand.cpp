@@ -91,10 +91,10 @@ int runJobs(const CommandLine &cl, const LinkOptions &lo, const LineStore &lines
         = std::any_of(serial.begin(), serial.end(), [](const QString &s) { return s.startsWith(QLatin1String("usb:")); })
         ? listSerialPorts()
         : QList<SerialPortRow>();
-    for (const QString &spec : serial) {
+    for (const QString &wanted : serial) {
         QString device;
-        if (const auto why = resolveSerialDevice(spec, ports, device))
-            fail(LinkFailed, QStringLiteral("--serial %1: %2").arg(spec, *why));
+        if (const auto why = resolveSerialDevice(wanted, ports, device))
+            fail(LinkFailed, QStringLiteral("--serial %1: %2").arg(wanted, *why));
         links.push_back(std::make_unique<SerialTargetLink>(device, baud));
     }
 

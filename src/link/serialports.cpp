@@ -60,13 +60,13 @@ int windowPortNumber(const QString &device, const std::function<bool(const QStri
     return serialDeviceFor(number, exists) == device ? number : 0;
 }
 
-std::optional<QString> resolveSerialDevice(const QString &spec, const QList<SerialPortRow> &ports, QString &device)
+std::optional<QString> resolveSerialDevice(const QString &wanted, const QList<SerialPortRow> &ports, QString &device)
 {
-    if (!spec.startsWith(QLatin1String("usb:"))) {
-        device = spec;
+    if (!wanted.startsWith(QLatin1String("usb:"))) {
+        device = wanted;
         return std::nullopt;
     }
-    const QString serial = spec.mid(4);
+    const QString serial = wanted.mid(4);
     for (const SerialPortRow &row : ports) {
         if (!serial.isEmpty() && row.serialNumber == serial) {
             device = row.device;

@@ -31,7 +31,7 @@ int windowPortNumber(const QString &device, const std::function<bool(const QStri
 // same when adapters are plugged in another order; anything else names a device. Returns the
 // device in `device`, or why there is none.
 [[nodiscard]] std::optional<QString> resolveSerialDevice(
-    const QString &spec, const QList<SerialPortRow> &ports, QString &device);
+    const QString &wanted, const QList<SerialPortRow> &ports, QString &device);
 
 // Why a serial device did not open, in words that say what to do next: who holds a busy port,
 // which group grants access to a port the user may not open.

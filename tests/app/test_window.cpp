@@ -38,6 +38,8 @@ QString describe(QObject *o)
             extra << QStringLiteral("disabled");
         if (!w->accessibleName().isEmpty())
             extra << QLatin1String("name=") + w->accessibleName();
+        if (w->isWindow() && w->minimumSize() == w->maximumSize())
+            extra << QStringLiteral("fixed size");
     }
     if (auto *line = qobject_cast<QFrame *>(o); line && line->frameShape() == QFrame::HLine)
         extra << QStringLiteral("horizontal line");

@@ -229,6 +229,11 @@ private slots:
         f->click("Command12"); // the fake port always opens
         f->click("Command13");
         QCOMPARE(f->serial->written, QByteArray(":U;"));
+        f->serial->event = SerialPort::Receive; // Timer1 reads it once, then stops
+        f->serial->incoming = reply('K', 0, 3);
+        emit f->serial->commEvent();
+        QTRY_VERIFY_WITH_TIMEOUT(!f->dialogs->messages().isEmpty(), 5000);
+        QVERIFY(!f->timer("Timer1")->isEnabled());
         f->click("Option1");
         f->aimAt(7776);
         f->click("Command32");
@@ -239,14 +244,16 @@ private slots:
         f->socket->deliver(reply('K', 0, 3) + QByteArray(40000, 'x'));
         QTRY_VERIFY_WITH_TIMEOUT(!f->timer("Timer5")->isEnabled(), 5000);
         QCOMPARE(f->socket->incoming.size(), 0);
-        QCOMPARE(f->dialogs->messages(), QStringList{"Erase flash success!"});
+        QCOMPARE(f->dialogs->messages(), (QStringList{"Erase flash success!", "Erase flash success!"}));
     }
 
     // A reply's message: user program stops the probe, a failed erase does not. (The other
     // replies are shown in the e2e tests.)
     void repliesToTheProbe()
     {
+        const int closes = f->socket->closes;
         f->click("Command5");
+        QCOMPARE(f->socket->closes, closes + 1); // "Update mode" closes the network link whichever is chosen
         QVERIFY(f->timer("Timer4")->isEnabled());
         f->window->CommRec(reply('K', 0, 0), 17);
         QVERIFY(f->timer("Timer4")->isEnabled());

@@ -117,6 +117,8 @@ private slots:
         qint16 number = 1;
         QString settings = QStringLiteral("9600,n,8,1");
         QVERIFY(CommSetting::OpenComm(port, number, settings));
+        QVERIFY(!port.setPortNumber(2)); // not while open
+        QVERIFY(!QtSerialPort().setPortNumber(0));
         termios t{};
         QCOMPARE(tcgetattr(pty.slaveFd(), &t), 0);
         QCOMPARE(cfgetispeed(&t), speed_t(B9600));
