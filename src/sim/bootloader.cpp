@@ -102,14 +102,6 @@ Bootloader::Bootloader(Options options)
     , poweredUp_(options_.powerUpAfter <= 0)
 { }
 
-void Bootloader::setOptions(Options options)
-{
-    options_ = std::move(options);
-    assembler_.setIdle(options_.idle);
-    if (options_.powerUpAfter < linkTests_)
-        poweredUp_ = true;
-}
-
 Bootloader::Output Bootloader::receive(std::string_view bytes, TimePoint now)
 {
     std::vector<std::string> frames;

@@ -104,8 +104,6 @@ public:
     explicit Bootloader(Options options = {});
 
     const Options &options() const { return options_; }
-    // Takes effect from the next frame; logs, counters and the download carry on.
-    void setOptions(Options options);
 
     // Raw bytes from the line, which arrived at `now`.
     Output receive(std::string_view bytes, TimePoint now);
