@@ -1,5 +1,6 @@
 // The window's file, list and update buttons, with fake links and dialogs the test answers.
 #include "app/windowfixture.h"
+#include "sim/bootloader.h"
 #include "support/testmain.h"
 
 #include <QElapsedTimer>
@@ -20,12 +21,10 @@ QStringList items(const LineListModel &list)
     return out;
 }
 
-// A target reply: sequence number, length 1, status, CRC bytes (not checked by the window).
-QByteArray reply(char letter, int seq, int status)
+// A target reply, as the simulated target builds it.
+QByteArray reply(char letter, std::uint16_t seq, std::uint8_t status)
 {
-    char text[32];
-    std::snprintf(text, sizeof text, ":%c%04X01%02XABCD;", letter, seq, status);
-    return text;
+    return QByteArray::fromStdString(sim::Bootloader::reply(letter, seq, status));
 }
 } // namespace
 
