@@ -2,7 +2,7 @@
 #pragma once
 
 #include "cli/commandline.h"
-#include "cli/firmwareinput.h"
+#include "records/firmwareinput.h"
 
 namespace morven::cli {
 

@@ -1,4 +1,4 @@
-// What morvenctl makes of an input file: its format, its checks and its download lines.
+// What a firmware file becomes: its format, its checks and its download lines.
 #pragma once
 
 #include "records/conversion.h"
@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-namespace morven::cli {
+namespace morven {
 
 // What the operator said about an input file.
 struct InputOptions
@@ -72,4 +72,4 @@ private:
     bool mixed_ = false;
 };
 
-} // namespace morven::cli
+} // namespace morven

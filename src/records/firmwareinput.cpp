@@ -1,10 +1,10 @@
-// What morvenctl makes of an input file: its format, its checks and its download lines.
-#include "cli/firmwareinput.h"
+// What a firmware file becomes: its format, its checks and its download lines.
+#include "records/firmwareinput.h"
 
 #include "records/binaryreader.h"
 #include "records/srecordreader.h"
 
-namespace morven::cli {
+namespace morven {
 
 namespace {
 // Enough of the start of a file to tell its format; a first line longer than this is no record.
@@ -45,8 +45,11 @@ void FirmwareInput::output(std::string_view line)
 std::optional<InputError> FirmwareInput::decide()
 {
     decided_ = true;
-    const InputFormat sniffed = sniffFormat(head_);
-    if (sniffed == InputFormat::Empty)
+    // Binary input said so is raw bytes whatever they look like: a lone 0x0A is one byte of
+    // image, not a blank text file.
+    const bool binary = options_.inputFormat == InputFormat::Binary;
+    const InputFormat sniffed = binary ? InputFormat::Binary : sniffFormat(head_);
+    if (sniffed == InputFormat::Empty || head_.empty())
         return fileError("is empty: there is nothing to send");
     format_ = options_.inputFormat.value_or(sniffed);
     if (options_.address && format_ != InputFormat::Binary)
@@ -181,4 +184,4 @@ std::optional<InputError> FirmwareInput::finish()
     return std::nullopt;
 }
 
-} // namespace morven::cli
+} // namespace morven
