@@ -55,8 +55,7 @@ morven::LineStore downloadLines(int kib)
         records.append(line);
     }
     records.append(":00000001FF");
-    morven::Workspace ws;
-    return std::move(morven::convertRecords(ws, records, morven::Format::W).lines);
+    return std::move(morven::convertRecords(records, morven::Format::W).lines);
 }
 
 QString save(const morven::LineStore &lines, const QString &path)

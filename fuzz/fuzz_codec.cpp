@@ -1,6 +1,6 @@
 // The record codec and the record checksum on arbitrary lines.
 //
-// Input: the whole input is LineStr, parsed from HexData filled with a pattern the input picks
+// Input: the whole input is the line, parsed into a record filled with a pattern the input picks
 // and checked against a reference parse; the record parsed is then formatted, completed with
 // DataLrc, formatted again and parsed back.
 #include "fuzzcheck.h"
@@ -11,21 +11,18 @@
 #include <algorithm>
 #include <cctype>
 
-using morven::Workspace;
+using morven::HexRecord;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const std::string line(reinterpret_cast<const char *>(data), size);
-    Workspace ws;
-    ws.LineStr = line;
-    for (std::size_t i = 0; i < ws.HexData.size(); ++i)
-        ws.HexData[i] = static_cast<std::uint8_t>(size + i * 131);
-    ws.FrameData.fill(0x5A);
-    const Workspace before = ws;
+    HexRecord before;
+    for (std::size_t i = 0; i < before.size(); ++i)
+        before[i] = static_cast<std::uint8_t>(size + i * 131);
 
     // Half the length rounded half to even, at most 128, less the colon's share; pair i at
     // characters 2i-1 and 2i; bytes not reached keep their contents.
-    auto expected = before.HexData;
+    HexRecord expected = before;
     int count = 0;
     int bad = -1;
     if (!line.empty() && line[0] == ':') {
@@ -38,39 +35,36 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         }
         count = p > 0 ? int(p - 1) : 0;
     }
-    const morven::ParseReport report = morven::StrtoData(ws);
-    FUZZ_CHECK(ws.HexData == expected && report.converted == count && report.firstBadPair == bad);
-    FUZZ_CHECK(ws.FrameData == before.FrameData && ws.LineStr == line);
-    Workspace twin = before;
-    FUZZ_CHECK(morven::RectoData(twin).converted == count && twin.HexData == ws.HexData);
+    HexRecord hexData = before;
+    const morven::ParseReport report = morven::StrtoData(line, hexData);
+    FUZZ_CHECK(hexData == expected && report.converted == count && report.firstBadPair == bad);
+    HexRecord twin = before;
+    FUZZ_CHECK(morven::RectoData(line, twin).converted == count && twin == hexData);
 
     // Format: ':' and the upper-case digits of bytes 0 .. N+4, or refused above N = 124.
-    const std::size_t n = ws.HexData[0];
-    Workspace formatted = ws;
-    FUZZ_CHECK(morven::DatatoStr(formatted) == (n <= 124));
-    FUZZ_CHECK(morven::DataLrc(ws) == (n <= 124));
-    if (n > 124) {
-        FUZZ_CHECK(formatted.OutStr.empty() && ws.HexData == expected);
+    const std::size_t n = hexData[0];
+    const std::optional<std::string> formatted = morven::DatatoStr(hexData);
+    const std::optional<std::uint8_t> lrc = morven::DataLrc(hexData);
+    FUZZ_CHECK(formatted.has_value() == (n <= 124) && lrc.has_value() == (n <= 124));
+    if (n > 124)
         return 0;
-    }
     std::string text = ":";
     for (std::size_t i = 0; i < n + 5; ++i)
         fuzzref::appendHex(text, expected[i]);
-    FUZZ_CHECK(formatted.OutStr == text);
+    FUZZ_CHECK(*formatted == text);
 
-    // DataLrc makes bytes 0 .. N+4 add up to a multiple of 256 and touches nothing else; the
-    // record formats and parses back to itself, as far as the parse reaches.
+    // The record checksum makes bytes 0 .. N+4 add up to a multiple of 256; the completed record
+    // formats and parses back to itself, as far as the parse reaches.
+    hexData[n + 4] = *lrc;
     unsigned sum = 0;
-    for (std::size_t i = 0; i < ws.HexData.size(); ++i) {
-        FUZZ_CHECK(i == n + 4 || ws.HexData[i] == expected[i]);
-        sum += i <= n + 4 ? ws.HexData[i] : 0;
-    }
+    for (std::size_t i = 0; i <= n + 4; ++i)
+        sum += hexData[i];
     FUZZ_CHECK(sum % 256 == 0);
-    Workspace back;
-    FUZZ_CHECK(morven::DatatoStr(ws));
-    back.LineStr = ws.OutStr;
+    const std::optional<std::string> again = morven::DatatoStr(hexData);
+    FUZZ_CHECK(again.has_value());
+    HexRecord back{};
     const std::size_t pairs = n + 5, reach = std::min<std::size_t>(pairs % 2 ? pairs : pairs - 1, 127);
-    FUZZ_CHECK(std::size_t(morven::StrtoData(back).converted) == reach);
-    FUZZ_CHECK(std::equal(back.HexData.begin(), back.HexData.begin() + std::ptrdiff_t(reach), ws.HexData.begin()));
+    FUZZ_CHECK(std::size_t(morven::StrtoData(*again, back).converted) == reach);
+    FUZZ_CHECK(std::equal(back.begin(), back.begin() + std::ptrdiff_t(reach), hexData.begin()));
     return 0;
 }

@@ -1,9 +1,8 @@
 // The record conversions on arbitrary record files.
 //
 // Input: the bytes of a record file, split into lines as "Open file1" does. Each of the three
-// conversions runs on it from a workspace full of stale bytes and must print exactly the lines
-// of a reference conversion written from the packing rules, refuse the same line, and leave the
-// bytes of a pending chunk in FrameLen.
+// conversions runs on it and must print exactly the lines of a reference conversion written from
+// the packing rules, refuse the same line, and hold the bytes of a pending chunk.
 #include "fuzzcheck.h"
 
 #include "records/conversion.h"
@@ -87,18 +86,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::vector<std::string> lines;
     fuzzref::splitLines(bytes, lines);
     for (Format f : {Format::O, Format::W, Format::PW}) {
-        morven::Workspace ws; // stale bytes everywhere: nothing of an earlier run may leak
-        ws.HexData.fill(std::uint8_t(size));
-        ws.FrameData.fill(std::uint8_t(~size));
-        ws.FrameLen = 77;
-        const morven::ConversionResult result = morven::convertRecords(ws, list, f);
+        morven::LineStore printed;
+        morven::RecordConverter converter(f, [&printed](std::string_view line) { printed.append(line); });
+        std::optional<morven::InputError> error;
+        for (std::size_t i = 0; i < list.size() && !error; ++i)
+            error = converter.feed(list.at(i), i + 1);
         const Reference ref = convert(lines, f);
-        FUZZ_CHECK(result.lines.size() == ref.lines.size());
+        FUZZ_CHECK(printed.size() == ref.lines.size());
         for (std::size_t i = 0; i < ref.lines.size(); ++i)
-            FUZZ_CHECK(result.lines.at(i) == ref.lines[i]);
-        FUZZ_CHECK((result.error ? std::optional<std::size_t>(result.error->line) : std::nullopt) == ref.errorLine);
-        FUZZ_CHECK(result.error || std::size_t(ws.FrameLen) == ref.pending);
-        FUZZ_CHECK(result.lines.byteSize() <= list.byteSize()); // never outgrows the input
+            FUZZ_CHECK(printed.at(i) == ref.lines[i]);
+        FUZZ_CHECK((error ? std::optional<std::size_t>(error->line) : std::nullopt) == ref.errorLine);
+        FUZZ_CHECK(error || converter.pendingBytes() == ref.pending);
+        FUZZ_CHECK(printed.byteSize() <= list.byteSize()); // never outgrows the input
     }
     return 0;
 }

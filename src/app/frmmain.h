@@ -5,7 +5,6 @@
 #include "app/dialogs.h"
 #include "update/dispatcher.h"
 #include "records/linelistmodel.h"
-#include "protocol/workspace.h"
 
 #include <QMainWindow>
 
@@ -109,8 +108,7 @@ private:
     void sendAnnounce(char letter);
     void engineStep();
 
-    // The buffers the record routines share, the latest reply and the download's position.
-    Workspace ws;
+    // The latest reply and the download's position.
     ReplyState reply;
     EngineState engine;
     LineListModel List1Items;

@@ -95,7 +95,7 @@ void FrmMain::Command16_Click()
 
 void FrmMain::convertRecordList(Format format)
 {
-    ConversionResult result = convertRecords(ws, List1Items.lines(), format);
+    ConversionResult result = convertRecords(List1Items.lines(), format);
     List2Items.setLines(std::move(result.lines));
     // A refused record stops the run; the lines made before it stay in the list.
     if (result.error)

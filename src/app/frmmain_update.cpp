@@ -79,7 +79,7 @@ void FrmMain::sendAnnounce(char letter)
                               .arg(MaxDownloadLines));
         return;
     }
-    SendComm(bytesOf(announceFrame(ws, letter, n)));
+    SendComm(bytesOf(announceFrame(letter, n)));
 }
 
 void FrmMain::Timer2_Timer()

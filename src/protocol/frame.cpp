@@ -6,17 +6,17 @@
 
 namespace morven {
 
-std::string buildFrame(char letter, const std::uint8_t *bytes, std::size_t n)
+std::string buildFrame(char letter, std::span<const std::uint8_t> bytes)
 {
-    const std::uint16_t crc = crc16Modbus(bytes, n);
-    std::string frame(2 * n + 7, ';');
+    const std::uint16_t crc = CRC16B(bytes);
+    std::string frame(2 * bytes.size() + 7, ';');
     frame[0] = ':';
     frame[1] = letter;
     char *out = frame.data() + 2;
-    for (std::size_t i = 0; i < n; ++i)
-        out = writeHexByte(out, bytes[i]);
-    out = writeHexByte(out, static_cast<std::uint8_t>(crc & 0xFFu));
-    writeHexByte(out, static_cast<std::uint8_t>(crc >> 8));
+    for (const std::uint8_t b : bytes)
+        out = writeHexByte(out, b);
+    out = writeHexByte(out, crcLo(crc));
+    writeHexByte(out, crcHi(crc));
     return frame;
 }
 

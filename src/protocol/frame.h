@@ -2,12 +2,12 @@
 // CRC-16/MODBUS low byte first, and ';'.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 
 namespace morven {
 
-std::string buildFrame(char letter, const std::uint8_t *bytes, std::size_t n);
+std::string buildFrame(char letter, std::span<const std::uint8_t> bytes);
 
 } // namespace morven

@@ -17,10 +17,9 @@ constexpr std::size_t pairCount(std::size_t length)
     return m + 1;
 }
 
-ParseReport parse(Workspace &ws)
+ParseReport parse(std::string_view s, HexRecord &HexData)
 {
     ParseReport report;
-    const std::string &s = ws.LineStr;
     if (s.empty() || s[0] != ':')
         return report;
 
@@ -32,7 +31,7 @@ ParseReport parse(Workspace &ws)
         const auto hi = static_cast<unsigned char>(s[2 * i - 1]);
         const auto lo = static_cast<unsigned char>(s[2 * i]);
         const unsigned value = recordDigitValue(hi) * 16u + recordDigitValue(lo);
-        ws.HexData[i - 1] = static_cast<std::uint8_t>(value & 0xFFu);
+        HexData[i - 1] = static_cast<std::uint8_t>(value & 0xFFu);
         if (report.firstBadPair < 0 && !(isHexDigit(hi) && isHexDigit(lo)))
             report.firstBadPair = static_cast<int>(i - 1);
     }
@@ -42,28 +41,27 @@ ParseReport parse(Workspace &ws)
 
 } // namespace
 
-ParseReport StrtoData(Workspace &ws)
+ParseReport StrtoData(std::string_view LineStr, HexRecord &HexData)
 {
-    return parse(ws);
+    return parse(LineStr, HexData);
 }
 
-ParseReport RectoData(Workspace &ws)
+ParseReport RectoData(std::string_view LineStr, HexRecord &HexData)
 {
-    return parse(ws);
+    return parse(LineStr, HexData);
 }
 
-bool DatatoStr(Workspace &ws)
+std::optional<std::string> DatatoStr(const HexRecord &HexData)
 {
-    const std::size_t n = ws.HexData[0];
+    const std::size_t n = HexData[0];
     if (n > 124)
-        return false;
+        return std::nullopt;
     const std::size_t count = n + 5;
-    ws.OutStr.resize(1 + 2 * count);
-    char *out = ws.OutStr.data();
-    *out++ = ':';
+    std::string OutStr(1 + 2 * count, ':');
+    char *out = OutStr.data() + 1;
     for (std::size_t i = 0; i < count; ++i)
-        out = writeHexByte(out, ws.HexData[i]);
-    return true;
+        out = writeHexByte(out, HexData[i]);
+    return OutStr;
 }
 
 } // namespace morven

@@ -3,8 +3,9 @@
 
 #include "records/inputerror.h"
 #include "records/linestore.h"
-#include "protocol/workspace.h"
+#include "protocol/hexcodec.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -17,11 +18,11 @@ namespace morven {
 enum class Format { O, W, PW };
 
 // Turns Intel HEX record lines into chunk lines one line at a time, so a file of any size
-// converts in constant memory: the data bytes of up to eight data records are gathered into
-// ws.FrameData behind a 16-bit chunk number and a byte count, and every full chunk, or one
-// closed by a non-data record, is printed through CRC16B and DatatoStr2 (Format::O) or
-// DatatoStr3 (W, PW) and handed to the sink. Works through the shared buffers of ws exactly as
-// the window does; what they hold afterwards is what the last step left.
+// converts in constant memory: the data bytes of up to eight data records are gathered into a
+// chunk behind a 16-bit chunk number and a byte count, and every full chunk, or one closed by a
+// non-data record, is printed by DatatoStr2 (Format::O) or DatatoStr3 (W, PW) and handed to the
+// sink. The converter owns the record being read and the chunk being gathered, so nothing of an
+// earlier conversion can reach a line of this one.
 //
 // Record fields are read with the record codec's digit rule, so a pair such as "0G" counts as
 // 71. A data record is refused only where it cannot be converted safely: a length above 125,
@@ -31,7 +32,7 @@ class RecordConverter
 public:
     using Sink = std::function<void(std::string_view line)>;
 
-    RecordConverter(Workspace &ws, Format format, Sink sink);
+    RecordConverter(Format format, Sink sink);
 
     // The next line of the record list (lineNo counts from 1). After an error the run is over.
     [[nodiscard]] std::optional<InputError> feed(std::string_view line, std::size_t lineNo);
@@ -39,7 +40,7 @@ public:
     // Data records gathered since the last printed chunk: they print nothing unless a
     // non-data record follows them.
     int pendingRecords() const { return k_; }
-    std::size_t pendingBytes() const { return static_cast<std::size_t>(ws_.FrameLen); }
+    std::size_t pendingBytes() const { return chunkBytes_; }
     // The line of the first of them (0 when none is pending).
     std::size_t firstPendingLine() const { return firstPending_; }
     std::uint64_t linesPrinted() const { return sequence_ - 1; }
@@ -48,9 +49,14 @@ private:
     void printChunk();
     void scramble();
 
-    Workspace &ws_;
+    static constexpr std::size_t kMaxChunkBytes = 255; // the byte count is sent as one byte
+
     Format format_;
     Sink sink_;
+    HexRecord hexData_{}; // the record just read; bytes a short line does not reach stay 0
+    // Chunk number (2 bytes), byte count, then the data bytes gathered so far.
+    std::array<std::uint8_t, 3 + kMaxChunkBytes> frameData_{};
+    std::size_t chunkBytes_ = 0;
     int k_ = 0;
     std::size_t firstPending_ = 0;
     // Wider than the two bytes that are printed, so long lists keep converting; the printed
@@ -70,6 +76,6 @@ struct ConversionResult
 
 // The window's conversion of a whole list (see RecordConverter). Records still pending at the
 // end print nothing. A refused record stops the run; the lines printed before it are kept.
-ConversionResult convertRecords(Workspace &ws, const LineStore &list1, Format f);
+ConversionResult convertRecords(const LineStore &list1, Format f);
 
 } // namespace morven

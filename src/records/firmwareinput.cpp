@@ -68,8 +68,7 @@ std::optional<InputError> FirmwareInput::decide()
             return fileError("holds neither Intel HEX records, S-records nor binary data (--input-format bin reads "
                              "any file as binary)");
         }
-        converter_ = std::make_unique<RecordConverter>(
-            ws_, *options_.format, [this](std::string_view line) { output(line); });
+        converter_ = std::make_unique<RecordConverter>(*options_.format, [this](std::string_view line) { output(line); });
         readers_ = std::make_unique<Readers>();
         if (format_ == InputFormat::Srec)
             readers_->srec.emplace();

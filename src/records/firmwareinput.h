@@ -5,7 +5,6 @@
 #include "records/inputchecks.h"
 #include "records/inputerror.h"
 #include "records/linestore.h"
-#include "protocol/workspace.h"
 
 #include <cstdint>
 #include <functional>
@@ -64,7 +63,6 @@ private:
     LineSplitter splitter_{LineEnds::Any};
     std::size_t lineNo_ = 0;
     std::optional<InputError> lineError_;
-    Workspace ws_;
     std::unique_ptr<RecordConverter> converter_;
     std::unique_ptr<Readers> readers_;
     std::size_t linesMade_ = 0;

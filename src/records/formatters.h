@@ -1,15 +1,15 @@
 // The ":O" and ":W" line formatters DatatoStr2 and DatatoStr3.
 #pragma once
 
-#include "protocol/workspace.h"
+#include <cstdint>
+#include <span>
+#include <string>
 
 namespace morven {
 
-// Builds a data line for the target into ws.OutStr: the prefix, FrameData[0 .. FrameLen-1]
-// as upper-case digit pairs, then CrcLo and CrcHi as left by CRC16B, then ';'. The line is
-// 2 * FrameLen + 7 characters long. A FrameLen of 0 or less prints no data bytes; one beyond
-// FrameData prints the whole buffer and no more. The CRC is printed, not computed.
-void DatatoStr2(Workspace &ws); // ":O" lines
-void DatatoStr3(Workspace &ws); // ":W" lines
+// A data line for the target: the prefix, the chunk's bytes as upper-case digit pairs, their
+// CRC16B low byte first, then ';' (2 * size + 7 characters).
+std::string DatatoStr2(std::span<const std::uint8_t> FrameData); // ":O" lines
+std::string DatatoStr3(std::span<const std::uint8_t> FrameData); // ":W" lines
 
 } // namespace morven

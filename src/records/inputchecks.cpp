@@ -103,7 +103,7 @@ std::optional<std::string> checkDownloadLine(std::string_view line)
     std::vector<std::uint8_t> bytes(digits.size() / 2);
     for (std::size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = recordPairValue(static_cast<unsigned char>(digits[2 * i]), static_cast<unsigned char>(digits[2 * i + 1]));
-    const std::uint16_t crc = crc16Modbus(bytes.data(), bytes.size() - 2);
+    const std::uint16_t crc = CRC16B(std::span(bytes.data(), bytes.size() - 2));
     const auto lo = static_cast<std::uint8_t>(crc & 0xFFu);
     const auto hi = static_cast<std::uint8_t>(crc >> 8);
     if (bytes[bytes.size() - 2] != lo || bytes.back() != hi)

@@ -141,7 +141,7 @@ std::string Bootloader::reply(char letter, std::uint16_t sequence, std::uint8_t 
 {
     const std::array<std::uint8_t, 4> bytes{
         static_cast<std::uint8_t>(sequence >> 8), static_cast<std::uint8_t>(sequence & 0xFF), 0x01, status};
-    return buildFrame(letter, bytes.data(), bytes.size());
+    return buildFrame(letter, bytes);
 }
 
 int Bootloader::timesReceived(int line) const
@@ -210,7 +210,7 @@ void Bootloader::handleAnnounce(std::string_view frame, Output &out)
 {
     std::array<std::uint8_t, 5> bytes{
         0x00, 0x00, 0x02, static_cast<std::uint8_t>(byteAt(frame, 8)), static_cast<std::uint8_t>(byteAt(frame, 10))};
-    const std::uint16_t crc = crc16Modbus(bytes.data(), bytes.size());
+    const std::uint16_t crc = CRC16B(bytes);
     const int sentCrc = byteAt(frame, 12) | (byteAt(frame, 14) << 8);
 
     Announce a;

@@ -1,7 +1,6 @@
 // The download engine: one step per reply, the announce frame, the retry count.
 #include "update/engine.h"
 
-#include "protocol/checksum.h"
 #include "protocol/frame.h"
 
 namespace morven {
@@ -23,7 +22,7 @@ StepOutcome engineStep(EngineState &state, std::size_t lineCount)
     const std::size_t line = state.LineNo < 0 ? 0 : std::size_t(state.LineNo);
     out.setProgress = true;
     out.maximum = lineCount;
-    // Past the end the bar keeps its value rather than run beyond its maximum.
+    // Past the end of the list the bar stands at its maximum rather than run beyond it.
     out.value = line <= lineCount ? line : lineCount;
     if (line < lineCount) {
         out.kind = StepOutcome::SendLine;
@@ -34,19 +33,11 @@ StepOutcome engineStep(EngineState &state, std::size_t lineCount)
     return out;
 }
 
-std::string announceFrame(Workspace &ws, char letter, std::size_t lineCount)
+std::string announceFrame(char letter, std::size_t lineCount)
 {
-    ws.FrameData[0] = 0x00;
-    ws.FrameData[1] = 0x00;
-    ws.FrameData[2] = 0x02;
-    ws.FrameData[3] = static_cast<std::uint8_t>((lineCount >> 8) & 0xFF);
-    ws.FrameData[4] = static_cast<std::uint8_t>(lineCount & 0xFF);
-    ws.FrameLen = 5;
-    CRC16B(ws);
-    ws.FrameData[5] = ws.CrcLo;
-    ws.FrameData[6] = ws.CrcHi;
-
-    return buildFrame(letter, ws.FrameData.data(), 5);
+    const std::uint8_t bytes[] = {0x00, 0x00, 0x02, static_cast<std::uint8_t>((lineCount >> 8) & 0xFF),
+        static_cast<std::uint8_t>(lineCount & 0xFF)};
+    return buildFrame(letter, bytes);
 }
 
 } // namespace morven

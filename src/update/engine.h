@@ -1,8 +1,6 @@
 // The download engine: one step per reply, the announce frame, the retry count.
 #pragma once
 
-#include "protocol/workspace.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -41,9 +39,8 @@ struct StepOutcome
 // eleventh send of one line fails instead.
 StepOutcome engineStep(EngineState &state, std::size_t lineCount);
 
-// The 17-byte announce frame ":W000002" / ":O000002" + the line count + CRC + ";". Builds the
-// five frame bytes in ws.FrameData with FrameLen 5 and runs CRC16B over them, leaving the
-// CRC in FrameData[5] and [6] as well. Counts above 65535 keep their low 16 bits.
-std::string announceFrame(Workspace &ws, char letter, std::size_t lineCount);
+// The 17-byte announce frame ":W000002" / ":O000002" + the line count + CRC + ";": sequence 0,
+// length 2, the count high byte first. Counts above 65535 keep their low 16 bits.
+std::string announceFrame(char letter, std::size_t lineCount);
 
 } // namespace morven

@@ -42,7 +42,7 @@ FlashSession::Step FlashSession::announce()
     }
     stage_ = Stage::Announce;
     announceSent_ = true;
-    return {announceFrame(ws_, options_.kind, lines_.size()), false};
+    return {announceFrame(options_.kind, lines_.size()), false};
 }
 
 FlashSession::Step FlashSession::fail(Failure failure)

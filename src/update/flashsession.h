@@ -4,7 +4,6 @@
 #include "update/dispatcher.h"
 #include "update/engine.h"
 #include "records/linestore.h"
-#include "protocol/workspace.h"
 
 #include <string>
 #include <string_view>
@@ -80,7 +79,6 @@ private:
     Options options_;
     Stage stage_ = Stage::WaitBootloader;
     Failure failure_ = Failure::None;
-    Workspace ws_;
     ReplyState reply_;
     EngineState engine_;
     std::size_t linesDone_ = 0;

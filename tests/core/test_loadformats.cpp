@@ -1,6 +1,7 @@
 // S-record and binary files turned into Intel HEX record lines, line for line as srec_cat writes
 // them, and the files refused.
 #include "records/binaryreader.h"
+#include "records/firmwareinput.h"
 #include "records/srecordreader.h"
 #include "support/testmain.h"
 
@@ -166,6 +167,31 @@ private slots:
             QCOMPARE(actual.error->line, std::size_t(std::abs(refusedLine)));
             QVERIFY2(QString::fromStdString(actual.error->message).contains(word), actual.error->message.c_str());
         }
+    }
+
+    // Binary input said so is raw bytes before any text rule: white space is data, not emptiness.
+    void binaryWhiteSpace_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QByteArray>("line"); // the one line made, or the refusal
+        QTest::newRow("one LF") << QByteArray("\n") << QByteArray(":W0001010A");
+        QTest::newRow("blanks") << QByteArray(" \t\r") << QByteArray(":W00010320090D");
+        QTest::newRow("nothing") << QByteArray() << QByteArray("is empty");
+    }
+    void binaryWhiteSpace()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QByteArray, line);
+        QByteArrayList made;
+        morven::InputOptions options;
+        options.format = morven::Format::W;
+        options.inputFormat = morven::InputFormat::Binary;
+        morven::FirmwareInput input(options, [&made](std::string_view l) { made << QByteArray(l.data(), qsizetype(l.size())); });
+        std::optional<morven::InputError> error = input.feed(std::string_view(file.constData(), std::size_t(file.size())));
+        if (!error)
+            error = input.finish();
+        const QByteArray outcome = error ? QByteArray::fromStdString(error->message) : made.join('|');
+        QVERIFY2(outcome.startsWith(line) && made.size() <= 1, outcome.constData());
     }
 };
 

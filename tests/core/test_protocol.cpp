@@ -7,7 +7,7 @@
 
 #include <QtTest>
 
-using morven::Workspace;
+using morven::HexRecord;
 
 namespace {
 QByteArray bytesOf(const auto &array, std::size_t n)
@@ -42,16 +42,15 @@ private slots:
         QFETCH(QByteArray, line);
         QFETCH(QByteArray, bytes);
         for (auto parse : {&morven::StrtoData, &morven::RectoData}) {
-            Workspace ws;
-            ws.HexData.fill(0xEE);
-            ws.LineStr = line.toStdString();
-            const int converted = parse(ws).converted;
-            QCOMPARE(bytesOf(ws.HexData, std::size_t(converted)), bytes);
-            QCOMPARE(ws.HexData[std::size_t(converted)], std::uint8_t(0xEE));
+            HexRecord hexData;
+            hexData.fill(0xEE);
+            const int converted = parse(line.toStdString(), hexData).converted;
+            QCOMPARE(bytesOf(hexData, std::size_t(converted)), bytes);
+            QCOMPARE(hexData[std::size_t(converted)], std::uint8_t(0xEE));
         }
     }
 
-    // HexData from index 0, and what DatatoStr makes of it (empty: refused, OutStr kept).
+    // HexData from index 0, and what DatatoStr makes of it (empty: refused).
     void format_data()
     {
         QTest::addColumn<QByteArray>("record");
@@ -65,57 +64,33 @@ private slots:
     {
         QFETCH(QByteArray, record);
         QFETCH(QByteArray, text);
-        Workspace ws;
-        std::copy(record.begin(), record.end(), ws.HexData.begin());
-        ws.OutStr = "kept";
-        QCOMPARE(morven::DatatoStr(ws), !text.isEmpty());
-        QCOMPARE(QByteArray::fromStdString(ws.OutStr), text.isEmpty() ? QByteArray("kept") : text);
+        HexRecord hexData{};
+        std::copy(record.begin(), record.end(), hexData.begin());
+        QCOMPARE(QByteArray::fromStdString(morven::DatatoStr(hexData).value_or("refused")),
+            text.isEmpty() ? QByteArray("refused") : text);
     }
 
-    // FrameData, FrameLen and the CRC low byte first; a FrameLen of 0 or less gives FF FF and one
-    // past the buffer covers the buffer.
+    // Bytes and their CRC, low byte first; no bytes give FF FF.
     void crc_data()
     {
         QTest::addColumn<QByteArray>("data");
-        QTest::addColumn<int>("frameLen");
         QTest::addColumn<QByteArray>("crc");
-        QTest::newRow("123456789") << QByteArray("123456789") << 9 << QByteArray("374B");
-        QTest::newRow("abc") << QByteArray("abc") << 3 << QByteArray("4957");
-        QTest::newRow("01..05") << QByteArray::fromHex("0102030405") << 5 << QByteArray("2ABB");
-        QTest::newRow("chunk line example") << QByteArray::fromHex("00010312AB0F") << 6 << QByteArray("A2AE");
-        QTest::newRow("only FrameLen bytes count") << QByteArray("abcdef") << 3 << QByteArray("4957");
-        QTest::newRow("0") << QByteArray("abc") << 0 << QByteArray("FFFF");
-        QTest::newRow("negative") << QByteArray("abc") << -32768 << QByteArray("FFFF");
-
+        QTest::newRow("123456789") << QByteArray("123456789") << QByteArray("374B");
+        QTest::newRow("abc") << QByteArray("abc") << QByteArray("4957");
+        QTest::newRow("01..05") << QByteArray::fromHex("0102030405") << QByteArray("2ABB");
+        QTest::newRow("chunk line example") << QByteArray::fromHex("00010312AB0F") << QByteArray("A2AE");
+        QTest::newRow("none") << QByteArray() << QByteArray("FFFF");
     }
     void crc()
     {
         QFETCH(QByteArray, data);
-        QFETCH(int, frameLen);
         QFETCH(QByteArray, crc);
-        Workspace ws;
-        std::copy(data.begin(), data.end(), ws.FrameData.begin());
-        ws.FrameLen = std::int16_t(frameLen);
-        morven::CRC16B(ws);
-        QCOMPARE(QByteArray::number(ws.CrcLo * 256 + ws.CrcHi, 16).rightJustified(4, '0').toUpper(), crc);
+        const std::uint16_t c
+            = morven::CRC16B(std::span(reinterpret_cast<const std::uint8_t *>(data.constData()), std::size_t(data.size())));
+        QCOMPARE(QByteArray::number(morven::crcLo(c) * 256 + morven::crcHi(c), 16).rightJustified(4, '0').toUpper(), crc);
     }
 
-    // A FrameLen past the buffer covers the whole buffer and no more.
-    void crcStopsAtTheBuffersEnd()
-    {
-        QList<int> crcs;
-        for (int frameLen : {300, 301, 32767}) {
-            Workspace ws;
-            ws.FrameData.fill(0x5A);
-            ws.FrameLen = std::int16_t(frameLen);
-            morven::CRC16B(ws);
-            crcs << ws.CrcLo * 256 + ws.CrcHi;
-        }
-        QVERIFY(crcs[0] != crcs[1]);
-        QCOMPARE(crcs[2], crcs[1]);
-    }
-
-    // A record up to its data, and the checksum DataLrc puts after it (-1: refused, unchanged).
+    // A record up to its data, and the checksum DataLrc gives for it (-1: refused).
     void lrc_data()
     {
         QTest::addColumn<QByteArray>("record");
@@ -132,14 +107,11 @@ private slots:
         QFETCH(QByteArray, record);
         QFETCH(int, checksum);
         const QByteArray b = QByteArray::fromHex(record);
-        Workspace ws;
-        ws.HexData.fill(0xEE);
-        std::copy(b.begin(), b.end(), ws.HexData.begin());
-        auto expected = ws.HexData;
-        if (checksum >= 0)
-            expected[std::size_t(b.size())] = std::uint8_t(checksum);
-        QCOMPARE(morven::DataLrc(ws), checksum >= 0);
-        QCOMPARE(bytesOf(ws.HexData, 129), bytesOf(expected, 129));
+        HexRecord hexData;
+        hexData.fill(0xEE); // beyond the record: never summed
+        std::copy(b.begin(), b.end(), hexData.begin());
+        const std::optional<std::uint8_t> lrc = morven::DataLrc(hexData);
+        QCOMPARE(lrc ? int(*lrc) : -1, checksum);
     }
 };
 

@@ -12,7 +12,6 @@
 using morven::ConversionResult;
 using morven::Format;
 using morven::LineStore;
-using morven::Workspace;
 using L = QList<QByteArray>;
 
 Q_DECLARE_METATYPE(morven::Format)
@@ -48,14 +47,14 @@ QByteArray chunk(char letter, int seq, const QByteArray &data)
 {
     QByteArray bytes;
     bytes.append(char(seq >> 8)).append(char(seq)).append(char(data.size())).append(data);
-    const std::uint16_t crc = morven::crc16Modbus(reinterpret_cast<const std::uint8_t *>(bytes.constData()), std::size_t(bytes.size()));
+    const std::uint16_t crc
+        = morven::CRC16B(std::span(reinterpret_cast<const std::uint8_t *>(bytes.constData()), std::size_t(bytes.size())));
     return ":" + QByteArray(1, letter) + (bytes + char(crc & 0xFF) + char(crc >> 8)).toHex().toUpper() + ";";
 }
 
-QByteArray run(const L &list1, Format f, L *lines, Workspace *ws = nullptr)
+QByteArray run(const L &list1, Format f, L *lines)
 {
-    Workspace local;
-    const ConversionResult r = morven::convertRecords(ws ? *ws : local, storeOf(list1), f);
+    const ConversionResult r = morven::convertRecords(storeOf(list1), f);
     *lines = items(r.lines);
     return r.error ? QByteArray::number(r.error->line) + ": " + QByteArray::fromStdString(r.error->message) : QByteArray();
 }
@@ -120,22 +119,10 @@ private slots:
 
     void formatter()
     {
-        Workspace ws;
-        const QByteArray frame = QByteArray::fromHex("00010312AB0F");
-        std::copy(frame.begin(), frame.end(), ws.FrameData.begin());
-        ws.FrameLen = 6;
-        ws.CrcLo = 0xA2;
-        ws.CrcHi = 0xAE;
-        morven::DatatoStr2(ws);
-        QCOMPARE(ws.OutStr, std::string(":O00010312AB0FA2AE;"));
-        morven::DatatoStr3(ws);
-        QCOMPARE(ws.OutStr, std::string(":W00010312AB0FA2AE;"));
-        ws.FrameLen = 0;
-        morven::DatatoStr2(ws);
-        QCOMPARE(ws.OutStr, std::string(":OA2AE;"));
-        ws.FrameLen = 400; // past the buffer: the whole buffer and no more
-        morven::DatatoStr3(ws);
-        QCOMPARE(ws.OutStr.size(), std::size_t(2 * 301 + 7));
+        const std::uint8_t frame[] = {0x00, 0x01, 0x03, 0x12, 0xAB, 0x0F};
+        QCOMPARE(morven::DatatoStr2(frame), std::string(":O00010312AB0FA2AE;"));
+        QCOMPARE(morven::DatatoStr3(frame), std::string(":W00010312AB0FA2AE;"));
+        QCOMPARE(morven::DatatoStr2({}), std::string(":OFFFF;"));
     }
 
     void workedExample_data()
@@ -152,16 +139,9 @@ private slots:
     {
         QFETCH(Format, format);
         QFETCH(QByteArray, line);
-        Workspace ws;
-        ws.HexData.fill(0xEE); // leftovers of an earlier run must not matter
-        ws.FrameData.fill(0xEE);
-        ws.FrameLen = 77;
         L lines;
-        QCOMPARE(run({record(0), record(16, 16, 0x10), ":00000001FF"}, format, &lines, &ws), QByteArray());
+        QCOMPARE(run({record(0), record(16, 16, 0x10), ":00000001FF"}, format, &lines), QByteArray());
         QCOMPARE(lines, L{line});
-        QCOMPARE(int(ws.FrameLen), 0);
-        QCOMPARE(ws.HexData[0], std::uint8_t(0)); // cleared after the chunk
-        QCOMPARE(ws.FrameData[35], std::uint8_t(0xEE)); // never cleared
     }
 
     // Record lists and the data bytes of each ":O" chunk they print.
@@ -273,8 +253,7 @@ private slots:
         for (int i = 0; i < 1000000; ++i)
             list1.append(line);
         list1.append(":00000001FF");
-        Workspace ws;
-        const ConversionResult r = morven::convertRecords(ws, list1, Format::O);
+        const ConversionResult r = morven::convertRecords(list1, Format::O);
         QCOMPARE(r.lines.size(), std::size_t(125000));
         QCOMPARE(r.lines.at(65534).substr(2, 4), std::string_view("FFFF"));
         QCOMPARE(r.lines.at(65535).substr(2, 4), std::string_view("0000"));

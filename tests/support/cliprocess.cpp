@@ -2,8 +2,7 @@
 #include "support/cliprocess.h"
 
 #include "sim/bootloader.h"
-#include "protocol/checksum.h"
-#include "protocol/hexcodec.h"
+#include "protocol/frame.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -46,14 +45,8 @@ QStringList downloadLines(int count, char letter)
 {
     QStringList lines;
     for (int i = 1; i <= count; ++i) {
-        std::vector<std::uint8_t> bytes{std::uint8_t(i >> 8), std::uint8_t(i), 4, 0xDE, 0xAD, std::uint8_t(i), 0xEF};
-        const std::uint16_t crc = crc16Modbus(bytes.data(), bytes.size());
-        bytes.push_back(std::uint8_t(crc & 0xFF));
-        bytes.push_back(std::uint8_t(crc >> 8));
-        std::string line{':', letter};
-        for (const std::uint8_t b : bytes)
-            line.append(kHexPairs[b].data(), 2);
-        lines << QString::fromLatin1(line + ';');
+        const std::uint8_t bytes[] = {std::uint8_t(i >> 8), std::uint8_t(i), 4, 0xDE, 0xAD, std::uint8_t(i), 0xEF};
+        lines << QString::fromStdString(morven::buildFrame(letter, bytes));
     }
     return lines;
 }
