@@ -1,5 +1,6 @@
 // morven-update-tool: the window, or its help and version on the command line.
 #include "app/frmmain.h"
+#include "cmdline/cmdline.h"
 #include "link/qtserialport.h"
 #include "link/qttcpsocket.h"
 #include "version.h"
@@ -30,9 +31,7 @@ int main(int argc, char *argv[])
         raw << QString::fromLocal8Bit(argv[i]);
     parser.parse(raw);
     if (parser.isSet(help)) {
-        // helpText() names the application object, which does not exist yet.
-        const QString text = parser.helpText();
-        std::printf("Usage: %s [options]%s", qPrintable(name), qPrintable(text.mid(text.indexOf(QLatin1Char('\n')))));
+        std::fputs(qPrintable(morven::cli::helpText(parser, name)), stdout);
         return 0;
     }
     if (parser.isSet(version)) {
@@ -42,13 +41,10 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     QCoreApplication::setApplicationVersion(QStringLiteral(MORVEN_VERSION));
-    if (!parser.parse(QCoreApplication::arguments()) || !parser.positionalArguments().isEmpty()) {
-        const QString error = parser.errorText().isEmpty()
-            ? QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().constFirst())
-            : parser.errorText();
-        std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", qPrintable(name), qPrintable(error), qPrintable(name));
-        return 2;
-    }
+    if (!parser.parse(QCoreApplication::arguments()))
+        return morven::cli::usageError(name, parser.errorText());
+    if (const auto stray = morven::cli::strayArguments(parser))
+        return morven::cli::usageError(name, *stray);
     morven::FrmMain window(std::make_unique<morven::QtSerialPort>(), std::make_unique<morven::QtTcpSocket>());
     window.show();
     return app.exec();

@@ -1,7 +1,6 @@
 // morvenctl's command lines: help, version, option values and their errors.
 #include "cli/commandline.h"
 
-#include "cli/exitcodes.h"
 #include "version.h"
 
 #include <QRegularExpression>
@@ -10,11 +9,6 @@
 #include <cstdio>
 
 namespace morven::cli {
-
-void fail(int code, const QString &message)
-{
-    throw Failure{code, message};
-}
 
 CommandLine::CommandLine(const QString &command, const QString &description)
     : command_(command)
@@ -36,31 +30,19 @@ void CommandLine::positional(const QString &name, const QString &description, in
 bool CommandLine::parse(const QStringList &args)
 {
     if (!parser_.parse(args))
-        fail(BadInput, QStringLiteral("%1: %2 (see morvenctl help %1)").arg(command_, parser_.errorText()));
+        misuse(parser_.errorText());
     if (parser_.isSet(help_)) {
-        QString text = parser_.helpText();
-        // The parser names the program by its path; the command is what users type.
-        const qsizetype usage = text.indexOf(QLatin1String("Usage: "));
-        if (usage >= 0) {
-            const qsizetype end = text.indexOf(QLatin1Char(' '), usage + 7);
-            text.replace(usage + 7, end - usage - 7, QLatin1String("morvenctl ") + command_);
-        }
-        std::fputs(qPrintable(text), stdout);
+        std::fputs(qPrintable(helpText(parser_, QLatin1String("morvenctl ") + command_)), stdout);
         return false;
     }
     if (parser_.isSet(version_)) {
         std::printf("morvenctl %s\n", MORVEN_VERSION);
         return false;
     }
-    const QStringList given = parser_.positionalArguments();
-    if (given.size() > maximum_) {
-        const QStringList stray = given.mid(maximum_);
-        fail(BadInput,
-            QStringLiteral("%1: unexpected argument%2 '%3'")
-                .arg(command_, stray.size() > 1 ? QStringLiteral("s") : QString(), stray.join(QLatin1String("' '"))));
-    }
-    if (given.size() < minimum_)
-        fail(BadInput, QStringLiteral("%1: give the %2 (see morvenctl help %1)").arg(command_, positionalName_));
+    if (const auto stray = strayArguments(parser_, maximum_))
+        misuse(*stray);
+    if (parser_.positionalArguments().size() < minimum_)
+        misuse(QStringLiteral("give the %1").arg(positionalName_));
     return true;
 }
 
@@ -70,11 +52,10 @@ int CommandLine::integer(const QCommandLineOption &o, const char *what, int mini
     bool ok = false;
     const qlonglong n = text.toLongLong(&ok);
     if (!ok || n < minimum || n > maximum)
-        fail(BadInput,
-            QStringLiteral("--%1: '%2' is not %3 (%4 to %5)")
-                .arg(o.names().constLast(), parser_.value(o), QLatin1String(what))
-                .arg(minimum)
-                .arg(maximum));
+        misuse(QStringLiteral("--%1: '%2' is not %3 (%4 to %5)")
+                   .arg(o.names().constLast(), parser_.value(o), QLatin1String(what))
+                   .arg(minimum)
+                   .arg(maximum));
     return int(n);
 }
 
@@ -83,7 +64,7 @@ int CommandLine::seconds(const QCommandLineOption &o, double minimum) const
     bool ok = false;
     const double s = parser_.value(o).trimmed().toDouble(&ok);
     if (!ok || !std::isfinite(s) || s < minimum || s > 24 * 3600.0 * 365)
-        fail(BadInput, QStringLiteral("--%1: '%2' is not a number of seconds").arg(o.names().constLast(), parser_.value(o)));
+        misuse(QStringLiteral("--%1: '%2' is not a number of seconds").arg(o.names().constLast(), parser_.value(o)));
     return int(std::lround(s * 1000.0));
 }
 
@@ -92,11 +73,10 @@ std::uint32_t CommandLine::address(const QCommandLineOption &o) const
     const QString text = parser_.value(o).trimmed();
     bool ok = false;
     const qulonglong a = text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ? text.mid(2).toULongLong(&ok, 16)
-                                                                                    : text.toULongLong(&ok, 10);
+                                                                                   : text.toULongLong(&ok, 10);
     if (!ok || a > 0xFFFFFFFFull)
-        fail(BadInput,
-            QStringLiteral("--%1: '%2' is not an address (hexadecimal with 0x, or decimal, below 4 GiB)")
-                .arg(o.names().constLast(), parser_.value(o)));
+        misuse(QStringLiteral("--%1: '%2' is not an address (hexadecimal with 0x, or decimal, below 4 GiB)")
+                   .arg(o.names().constLast(), parser_.value(o)));
     return std::uint32_t(a);
 }
 

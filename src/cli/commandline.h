@@ -1,26 +1,20 @@
 // morvenctl's command lines: help, version, option values and their errors.
 #pragma once
 
+#include "cmdline/cmdline.h"
+
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
-#include <optional>
 
 namespace morven::cli {
 
-// Ends a command: main() prints the message (when there is one) and exits with the code.
-struct Failure
-{
-    int code;
-    QString message;
-};
-[[noreturn]] void fail(int code, const QString &message);
-
 // A subcommand's command line with morvenctl's conventions on top of QCommandLineParser:
-// --help and --version everywhere, errors that name the option at fault, no stray argument.
+// --help and --version everywhere, errors that name the option at fault, no stray argument. Every
+// error of the command line and its values ends the command through misuse().
 class CommandLine
 {
 public:
@@ -29,7 +23,7 @@ public:
     void add(const QCommandLineOption &option) { parser_.addOption(option); }
     void positional(const QString &name, const QString &description, int minimum, int maximum);
 
-    // False when --help or --version has been answered; throws Failure on a bad command line.
+    // False when --help or --version has been answered.
     [[nodiscard]] bool parse(const QStringList &args);
 
     bool isSet(const QCommandLineOption &o) const { return parser_.isSet(o); }

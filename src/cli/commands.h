@@ -8,7 +8,7 @@
 namespace morven::cli {
 
 // Each takes the arguments from the subcommand's name on and returns the exit status; a bad
-// command line or input file ends it by throwing Failure (see commandline.h).
+// command line or input file ends it by throwing Failure (see cmdline/cmdline.h).
 int runConvert(const QStringList &args);
 int runFlash(const QStringList &args);
 int runPing(const QStringList &args);

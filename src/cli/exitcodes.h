@@ -7,7 +7,7 @@ namespace morven::cli {
 enum ExitCode {
     Ok = 0,
     Internal = 1, // something the tool itself could not do
-    BadInput = 2, // bad arguments, or an input file that cannot be read or converted
+    BadInput = 2, // bad arguments (BadUsage, as in every program), or an input file that cannot be used
     LinkFailed = 3, // the serial device or the TCP connection could not be opened
     NoBootloader = 4, // nothing answered the link tests
     EraseFailed = 5, // the erase was answered with a failure

@@ -66,8 +66,8 @@ int runJobs(const CommandLine &cl, const LinkOptions &lo, const LineStore &lines
         serial = environmentList("MORVENCTL_SERIAL");
     }
     if (tcp.isEmpty() && serial.isEmpty())
-        fail(BadInput, QStringLiteral("give a target: --tcp HOST:PORT or --serial DEVICE (or set MORVENCTL_TCP or "
-                                      "MORVENCTL_SERIAL)"));
+        misuse(QStringLiteral(
+            "give a target: --tcp HOST:PORT or --serial DEVICE (or set MORVENCTL_TCP or MORVENCTL_SERIAL)"));
     int baud = 0;
     if (cl.isSet(lo.baud) || qEnvironmentVariableIsEmpty("MORVENCTL_BAUD")) {
         baud = cl.integer(lo.baud, "a bit rate", 1, 100000000);
@@ -75,20 +75,22 @@ int runJobs(const CommandLine &cl, const LinkOptions &lo, const LineStore &lines
         bool ok = false;
         baud = qEnvironmentVariable("MORVENCTL_BAUD").trimmed().toInt(&ok);
         if (!ok || baud < 1)
-            fail(BadInput, QStringLiteral("MORVENCTL_BAUD: '%1' is not a bit rate").arg(qEnvironmentVariable("MORVENCTL_BAUD")));
+            fail(BadInput,
+                QStringLiteral("MORVENCTL_BAUD: '%1' is not a bit rate").arg(qEnvironmentVariable("MORVENCTL_BAUD")));
     }
 
     std::vector<std::unique_ptr<TargetLink>> links;
     for (const QString &endpoint : tcp) {
         const std::optional<Endpoint> at = parseEndpoint(endpoint);
+        if (!at && fromEnvironment)
+            fail(BadInput, QStringLiteral("MORVENCTL_TCP: '%1' is not HOST:PORT").arg(endpoint));
         if (!at)
-            fail(BadInput, QStringLiteral("%1: '%2' is not HOST:PORT")
-                               .arg(fromEnvironment ? QStringLiteral("MORVENCTL_TCP") : QStringLiteral("--tcp"), endpoint));
+            misuse(QStringLiteral("--tcp: '%1' is not HOST:PORT").arg(endpoint));
         links.push_back(std::make_unique<TcpTargetLink>(
             at->host, at->port, options.waitForBootloader ? timing.waitTimeoutMs : timing.replyTimeoutMs));
     }
-    const QList<SerialPortRow> ports
-        = std::any_of(serial.begin(), serial.end(), [](const QString &s) { return s.startsWith(QLatin1String("usb:")); })
+    const QList<SerialPortRow> ports = std::any_of(serial.begin(), serial.end(),
+                                           [](const QString &s) { return s.startsWith(QLatin1String("usb:")); })
         ? listSerialPorts()
         : QList<SerialPortRow>();
     for (const QString &wanted : serial) {
@@ -99,13 +101,12 @@ int runJobs(const CommandLine &cl, const LinkOptions &lo, const LineStore &lines
     }
 
     Trace trace;
-    if (const auto why = trace.open(cl.isSet(lo.trace), cl.value(lo.log)))
-        fail(BadInput, *why);
+    trace.open(cl.isSet(lo.trace), cl.value(lo.log));
 
     std::vector<std::unique_ptr<FlashJob>> jobs;
     for (auto &link : links)
-        jobs.push_back(std::make_unique<FlashJob>(
-            std::move(link), lines, options, timing, trace.enabled() ? &trace : nullptr));
+        jobs.push_back(
+            std::make_unique<FlashJob>(std::move(link), lines, options, timing, trace.enabled() ? &trace : nullptr));
 
     Reporter reporter(cl.isSet(lo.json), cl.isSet(lo.quiet));
     std::size_t running = jobs.size();
@@ -173,10 +174,11 @@ int runFlash(const QStringList &args)
     FirmwareInput input(inputOptions, [&](std::string_view line) { lines.append(line); });
     readInput(cl.arguments().constFirst(), input);
     if (lines.size() > MaxDownloadLines)
-        fail(BadInput, QStringLiteral("%1: %2 lines: one download can send at most %3")
-                           .arg(cl.arguments().constFirst())
-                           .arg(lines.size())
-                           .arg(MaxDownloadLines));
+        fail(BadInput,
+            QStringLiteral("%1: %2 lines: one download can send at most %3")
+                .arg(cl.arguments().constFirst())
+                .arg(lines.size())
+                .arg(MaxDownloadLines));
 
     FlashSession::Options options;
     options.waitForBootloader = !cl.isSet(noWait);

@@ -31,9 +31,9 @@ InputOptions InputFileOptions::read(const CommandLine &cl, bool forFlash) const
         else if (f == QLatin1String("pw"))
             o.format = Format::PW;
         else
-            fail(BadInput, QStringLiteral("--format: '%1' is not o, w or pw").arg(cl.value(format)));
+            misuse(QStringLiteral("--format: '%1' is not o, w or pw").arg(cl.value(format)));
     } else if (!forFlash) {
-        fail(BadInput, QStringLiteral("give --format o, w or pw: the kind of download lines to make"));
+        misuse(QStringLiteral("give --format o, w or pw: the kind of download lines to make"));
     }
     if (cl.isSet(inputFormat)) {
         const QString f = cl.value(inputFormat).toLower();
@@ -44,18 +44,18 @@ InputOptions InputFileOptions::read(const CommandLine &cl, bool forFlash) const
         else if (f == QLatin1String("bin"))
             o.inputFormat = InputFormat::Binary;
         else
-            fail(BadInput, QStringLiteral("--input-format: '%1' is not ihex, srec or bin").arg(cl.value(inputFormat)));
+            misuse(QStringLiteral("--input-format: '%1' is not ihex, srec or bin").arg(cl.value(inputFormat)));
         if (!o.format)
-            fail(BadInput, QStringLiteral("--input-format: the file is converted only with --format o, w or pw"));
+            misuse(QStringLiteral("--input-format: the file is converted only with --format o, w or pw"));
     }
     if (cl.isSet(address)) {
         o.address = cl.address(address);
         if (o.inputFormat && *o.inputFormat != InputFormat::Binary)
-            fail(BadInput, QStringLiteral("--address: only binary input has a load address"));
+            misuse(QStringLiteral("--address: only binary input has a load address"));
     }
     o.force = forFlash && cl.isSet(force);
     if (o.force && o.format)
-        fail(BadInput, QStringLiteral("--force: converted lines are always checked; give --force without --format"));
+        misuse(QStringLiteral("--force: converted lines are always checked; give --force without --format"));
     return o;
 }
 
@@ -79,8 +79,9 @@ void readInput(const QString &path, FirmwareInput &input)
     }
     auto refuse = [&](const InputError &e) {
         fail(BadInput,
-            e.line == 0 ? QStringLiteral("%1: %2").arg(name, QString::fromStdString(e.message))
-                        : QStringLiteral("%1: line %2: %3").arg(name).arg(e.line).arg(QString::fromStdString(e.message)));
+            e.line == 0
+                ? QStringLiteral("%1: %2").arg(name, QString::fromStdString(e.message))
+                : QStringLiteral("%1: line %2: %3").arg(name).arg(e.line).arg(QString::fromStdString(e.message)));
     };
     std::string chunk(1 << 20, '\0');
     for (;;) {

@@ -25,7 +25,7 @@ struct InputFileOptions
 
     // convert needs --format and has no --force; flash has both as options.
     void addTo(CommandLine &cl, bool forFlash) const;
-    // Throws Failure for values that make no sense together.
+    // Ends the command through misuse() for values that make no sense, alone or together.
     InputOptions read(const CommandLine &cl, bool forFlash) const;
 };
 

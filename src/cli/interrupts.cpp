@@ -1,6 +1,9 @@
 // SIGINT and SIGTERM as a signal on morvenctl's event loop.
 #include "cli/interrupts.h"
 
+#include "cli/exitcodes.h"
+#include "cmdline/cmdline.h"
+
 #include <csignal>
 
 #include <fcntl.h>
@@ -24,7 +27,7 @@ Interrupts::Interrupts(QObject *parent)
     : QObject(parent)
 {
     if (pipeFds[0] < 0 && ::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0)
-        return;
+        fail(Internal, QStringLiteral("cannot catch signals"));
     notifier_ = std::make_unique<QSocketNotifier>(pipeFds[0], QSocketNotifier::Read);
     connect(notifier_.get(), &QSocketNotifier::activated, this, [this] {
         unsigned char byte = 0;

@@ -51,29 +51,22 @@ int main(int argc, char *argv[])
         return Ok;
     }
     // "morvenctl help flash" is "morvenctl flash --help".
-    if (command == QLatin1String("help") && args.size() > 1) {
+    if (command == QLatin1String("help") && args.size() > 1)
         args = QStringList{args[1], QStringLiteral("--help")};
-        if (!find(args[0])) {
-            std::fprintf(stderr, "morvenctl: no command '%s'\n\n%s", qPrintable(args[0]), usage());
-            return BadInput;
-        }
+    const QString wanted = args.value(0);
+    if (const Command run = find(wanted))
+        return runProgram(QLatin1String("morvenctl ") + wanted, [&] { return run(args); });
+    if (wanted.isEmpty()) {
+        std::fputs(usage(), stderr);
+        return BadInput;
     }
-    if (const Command run = find(args.value(0))) {
-        try {
-            return run(args);
-        } catch (const Failure &f) {
-            if (!f.message.isEmpty())
-                std::fprintf(stderr, "morvenctl: %s\n", qPrintable(f.message));
-            return f.code;
-        }
+    if (wanted == QLatin1String("help") || wanted == QLatin1String("--help") || wanted == QLatin1String("-h")) {
+        std::fputs(usage(), stdout);
+        return Ok;
     }
-    const bool asked = command.isEmpty() ? false
-                                         : command == QLatin1String("help") || command == QLatin1String("--help")
-            || command == QLatin1String("-h");
-    if (!asked && !command.isEmpty())
-        std::fprintf(stderr, "morvenctl: no command '%s'\n\n", qPrintable(command));
-    std::fputs(usage(), asked ? stdout : stderr);
-    return asked ? Ok : BadInput;
+    return usageError(QStringLiteral("morvenctl"),
+        wanted.startsWith(QLatin1Char('-')) ? QStringLiteral("unknown option '%1'").arg(wanted)
+                                            : QStringLiteral("no command '%1'").arg(wanted));
 }
 
 const char *morven::cli::usage()

@@ -1,24 +1,23 @@
 // morvenctl's frame log (--trace, --log).
 #include "cli/trace.h"
 
+#include "cli/exitcodes.h"
+#include "cmdline/cmdline.h"
+
 #include <QDateTime>
 
 #include <cstdio>
 
 namespace morven::cli {
 
-std::optional<QString> Trace::open(bool toStderr, const QString &logPath)
+void Trace::open(bool toStderr, const QString &logPath)
 {
     toStderr_ = toStderr;
     if (logPath.isEmpty())
-        return std::nullopt;
+        return;
     file_ = std::make_unique<QFile>(logPath);
-    if (!file_->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
-        const QString why = QStringLiteral("--log: %1: %2").arg(logPath, file_->errorString());
-        file_.reset();
-        return why;
-    }
-    return std::nullopt;
+    if (!file_->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+        fail(BadInput, QStringLiteral("--log: %1: %2").arg(logPath, file_->errorString()));
 }
 
 void Trace::write(const QString &target, QLatin1String direction, const QByteArray &bytes)

@@ -5,7 +5,6 @@
 #include <QString>
 
 #include <memory>
-#include <optional>
 
 namespace morven::cli {
 
@@ -14,8 +13,8 @@ namespace morven::cli {
 class Trace
 {
 public:
-    // Opens `logPath` (appending) when it is not empty; returns why it cannot.
-    [[nodiscard]] std::optional<QString> open(bool toStderr, const QString &logPath);
+    // Opens `logPath` (appending) when it is not empty; a log that cannot be opened ends the command.
+    void open(bool toStderr, const QString &logPath);
     bool enabled() const { return toStderr_ || file_ != nullptr; }
 
     void sent(const QString &target, const QByteArray &frame) { write(target, QLatin1String("> "), frame); }

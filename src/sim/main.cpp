@@ -1,4 +1,5 @@
 // morven-sim: the simulated update target as a program, for scripts and manual runs.
+#include "cmdline/cmdline.h"
 #include "sim/simprogram.h"
 
 #include <QCoreApplication>
@@ -7,6 +8,7 @@
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    return morven::sim::runSimProgram(
-        QCoreApplication::arguments(), QFileInfo(QCoreApplication::applicationFilePath()).fileName());
+    const QString name = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    return morven::cli::runProgram(
+        name, [&] { return morven::sim::runSimProgram(QCoreApplication::arguments(), name); });
 }

@@ -1,6 +1,7 @@
 // The simulated target's command line and its endpoints.
 #include "sim/simconfig.h"
 
+#include "cmdline/cmdline.h"
 #include "link/endpoint.h"
 
 #include <QCommandLineParser>
@@ -52,8 +53,8 @@ struct Parser
         parser.setApplicationDescription(
             QStringLiteral("Simulated update target: answers the PC's bootloader frames over TCP or a "
                            "pseudo-terminal until it gets SIGINT or SIGTERM."));
-        parser.addOptions({help, version, tcp, pty, eraseStatus, reject, delay, split, dropAfter, silent, powerUpAfter, baud,
-            idle, save, verbose});
+        parser.addOptions({help, version, tcp, pty, eraseStatus, reject, delay, split, dropAfter, silent, powerUpAfter,
+            baud, idle, save, verbose});
     }
 };
 
@@ -63,11 +64,6 @@ bool number(const QString &text, long long min, long long max, long long &value)
     bool ok = false;
     value = text.trimmed().toLongLong(&ok, 10);
     return ok && value >= min && value <= max;
-}
-
-std::optional<QString> fail(const QString &text)
-{
-    return text;
 }
 
 // "[HOST:]PORT" for the listening side: port 0 picks a free one, "localhost" is the loopback.
@@ -86,32 +82,31 @@ bool parseListenAddress(const QString &text, QHostAddress &host, quint16 &port)
 
 } // namespace
 
-std::optional<QString> parseSimArguments(const QStringList &args, SimConfig &out)
+SimConfig parseSimArguments(const QStringList &args)
 {
     Parser p;
     if (!p.parser.parse(args))
-        return fail(p.parser.errorText());
+        cli::misuse(p.parser.errorText());
     SimConfig c;
     if (p.parser.isSet(p.help) || p.parser.isSet(p.version)) {
         c.help = p.parser.isSet(p.help);
         c.version = !c.help;
-        out = c;
-        return std::nullopt;
+        return c;
     }
-    if (!p.parser.positionalArguments().isEmpty())
-        return fail(QStringLiteral("unexpected argument: %1").arg(p.parser.positionalArguments().first()));
+    if (const auto stray = cli::strayArguments(p.parser))
+        cli::misuse(*stray);
 
     const long long intMax = std::numeric_limits<int>::max();
     long long v = 0;
     if (p.parser.isSet(p.tcp)) {
         c.tcp = true;
         if (!parseListenAddress(p.parser.value(p.tcp), c.host, c.port))
-            return fail(QStringLiteral("--tcp wants [HOST:]PORT, got \"%1\"").arg(p.parser.value(p.tcp)));
+            cli::misuse(QStringLiteral("--tcp wants [HOST:]PORT, got \"%1\"").arg(p.parser.value(p.tcp)));
     }
     c.pty = p.parser.isSet(p.pty);
     if (p.parser.isSet(p.eraseStatus)) {
         if (!number(p.parser.value(p.eraseStatus), 0, 255, v))
-            return fail(QStringLiteral("--erase-status wants 0 to 255"));
+            cli::misuse(QStringLiteral("--erase-status wants 0 to 255"));
         c.bootloader.eraseStatus = static_cast<std::uint8_t>(v);
     }
     for (const QString &r : p.parser.values(p.reject)) {
@@ -119,92 +114,84 @@ std::optional<QString> parseSimArguments(const QStringList &args, SimConfig &out
         long long line = 0;
         long long times = 0;
         if (parts.size() != 2 || !number(parts[0], 1, 65535, line) || !number(parts[1], 0, intMax, times))
-            return fail(QStringLiteral("--reject wants LINE:TIMES with LINE from 1, got \"%1\"").arg(r));
+            cli::misuse(QStringLiteral("--reject wants LINE:TIMES with LINE from 1, got \"%1\"").arg(r));
         c.bootloader.rejections[static_cast<int>(line - 1)] = static_cast<int>(times);
     }
     if (p.parser.isSet(p.delay)) {
         if (!number(p.parser.value(p.delay), 0, intMax, v))
-            return fail(QStringLiteral("--delay wants milliseconds, 0 or more"));
+            cli::misuse(QStringLiteral("--delay wants milliseconds, 0 or more"));
         c.transport.replyDelayMs = static_cast<int>(v);
     }
     c.transport.splitReplies = p.parser.isSet(p.split);
     if (p.parser.isSet(p.dropAfter)) {
         if (!number(p.parser.value(p.dropAfter), 1, 65535, v))
-            return fail(QStringLiteral("--drop-after wants a line number, 1 or more"));
+            cli::misuse(QStringLiteral("--drop-after wants a line number, 1 or more"));
         c.bootloader.dropAtLine = static_cast<int>(v - 1);
     }
     c.bootloader.silent = p.parser.isSet(p.silent);
     if (p.parser.isSet(p.powerUpAfter)) {
         if (!number(p.parser.value(p.powerUpAfter), 0, intMax, v))
-            return fail(QStringLiteral("--power-up-after wants a count, 0 or more"));
+            cli::misuse(QStringLiteral("--power-up-after wants a count, 0 or more"));
         c.bootloader.powerUpAfter = static_cast<int>(v);
     }
     if (p.parser.isSet(p.baud)) {
         if (!number(p.parser.value(p.baud), 0, 100'000'000, v))
-            return fail(QStringLiteral("--baud wants a rate, 0 or more"));
+            cli::misuse(QStringLiteral("--baud wants a rate, 0 or more"));
         c.transport.baud = static_cast<int>(v);
     }
     if (p.parser.isSet(p.idle)) {
         if (!number(p.parser.value(p.idle), 1, 3'600'000, v))
-            return fail(QStringLiteral("--idle wants milliseconds, 1 or more"));
+            cli::misuse(QStringLiteral("--idle wants milliseconds, 1 or more"));
         c.bootloader.idle = std::chrono::milliseconds(v);
     }
     c.saveFile = p.parser.value(p.save);
     if (p.parser.isSet(p.save) && c.saveFile.isEmpty())
-        return fail(QStringLiteral("--save wants a file name"));
+        cli::misuse(QStringLiteral("--save wants a file name"));
     c.verbose = p.parser.isSet(p.verbose);
     if (!c.tcp && !c.pty)
-        return fail(QStringLiteral("nothing to serve: give --tcp [HOST:]PORT and/or --pty"));
-    out = c;
-    return std::nullopt;
+        cli::misuse(QStringLiteral("nothing to serve: give --tcp [HOST:]PORT and/or --pty"));
+    return c;
 }
 
 QString simUsage(const QString &programName)
 {
-    Parser p;
-    // helpText() names the running application; the caller's name reads better in scripts.
-    QString text = p.parser.helpText();
-    const qsizetype end = text.indexOf(QLatin1Char('\n'));
-    return QStringLiteral("Usage: %1 [options]").arg(programName) + text.mid(end);
+    return cli::helpText(Parser().parser, programName);
 }
 
-std::optional<QString> startSim(SimTarget &target, const SimConfig &config, QStringList *endpoints)
+QStringList startSim(SimTarget &target, const SimConfig &config)
 {
+    QStringList endpoints;
     if (config.tcp) {
         if (!target.listen(config.host, config.port))
-            return fail(
+            cli::fail(1,
                 QStringLiteral("cannot listen on %1:%2: %3")
                     .arg(config.host.toString())
                     .arg(config.port)
                     .arg(target.errorString()));
-        if (endpoints) {
-            const QHostAddress a = target.address();
-            const QString host = a.protocol() == QAbstractSocket::IPv6Protocol
-                ? QStringLiteral("[%1]").arg(a.toString())
-                : a.toString();
-            endpoints->append(QStringLiteral("listening on %1:%2").arg(host).arg(target.port()));
-        }
+        const QHostAddress a = target.address();
+        const QString host
+            = a.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("[%1]").arg(a.toString()) : a.toString();
+        endpoints.append(QStringLiteral("listening on %1:%2").arg(host).arg(target.port()));
     }
     if (config.pty) {
         if (!target.openPty())
-            return fail(target.errorString());
-        if (endpoints)
-            endpoints->append(QStringLiteral("serial device %1").arg(target.ptyPath()));
+            cli::fail(1, target.errorString());
+        endpoints.append(QStringLiteral("serial device %1").arg(target.ptyPath()));
     }
-    return std::nullopt;
+    return endpoints;
 }
 
 std::optional<QString> saveLines(const std::vector<std::string> &lines, const QString &path)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
-        return fail(file.errorString());
+        return file.errorString();
     for (const std::string &line : lines) {
         file.write(line.data(), static_cast<qint64>(line.size()));
         file.write("\r\n", 2);
     }
     if (!file.commit())
-        return fail(file.errorString());
+        return file.errorString();
     return std::nullopt;
 }
 

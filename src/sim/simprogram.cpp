@@ -1,6 +1,7 @@
 // The simulated target as a program: options, endpoints, signals and saving.
 #include "sim/simprogram.h"
 
+#include "cmdline/cmdline.h"
 #include "sim/simconfig.h"
 #include "sim/simtarget.h"
 #include "version.h"
@@ -31,15 +32,15 @@ void onSignal(int signal)
     errno = saved;
 }
 
-bool catchSignals()
+void catchSignals()
 {
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return false;
     struct sigaction action = {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    return ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0;
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0 || ::sigaction(SIGINT, &action, nullptr) != 0
+        || ::sigaction(SIGTERM, &action, nullptr) != 0)
+        cli::fail(1, QStringLiteral("cannot catch signals"));
 }
 
 void printLine(std::FILE *stream, const QString &text)
@@ -60,25 +61,18 @@ void save(const SimTarget &target, const QString &path)
 int runSimProgram(const QStringList &args, const QString &name)
 {
     QCoreApplication *app = QCoreApplication::instance();
-    SimConfig config;
-    if (const auto error = parseSimArguments(args, config)) {
-        printLine(stderr, QStringLiteral("%1: %2").arg(name, *error));
-        printLine(stderr, QStringLiteral("Try '%1 --help'.").arg(name));
-        return 2;
-    }
+    const SimConfig config = parseSimArguments(args);
     if (config.help) {
         std::fputs(simUsage(name).toLocal8Bit().constData(), stdout);
         return 0;
     }
     if (config.version) {
         // "morvenctl sim --version" is morvenctl's version, which is the same.
-        printLine(stdout, QStringLiteral("%1 %2").arg(name.section(QLatin1Char(' '), 0, 0), QLatin1String(MORVEN_VERSION)));
+        printLine(
+            stdout, QStringLiteral("%1 %2").arg(name.section(QLatin1Char(' '), 0, 0), QLatin1String(MORVEN_VERSION)));
         return 0;
     }
-    if (!catchSignals()) {
-        printLine(stderr, QStringLiteral("%1: cannot catch signals").arg(name));
-        return 1;
-    }
+    catchSignals();
     QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, app, [] {
         char byte = 0;
@@ -106,12 +100,7 @@ int runSimProgram(const QStringList &args, const QString &name)
             &target, &SimTarget::downloadCompleted, app, [&target, &config] { save(target, config.saveFile); });
     }
 
-    QStringList endpoints;
-    if (const auto error = startSim(target, config, &endpoints)) {
-        printLine(stderr, QStringLiteral("%1: %2").arg(name, *error));
-        return 1;
-    }
-    for (const QString &line : endpoints)
+    for (const QString &line : startSim(target, config))
         printLine(stdout, line);
 
     const int rc = QCoreApplication::exec();

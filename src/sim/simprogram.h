@@ -8,7 +8,8 @@ namespace morven::sim {
 
 // Runs the simulated target as its command line `args` says (args[0] names the program, as
 // QCoreApplication::arguments() gives it) until SIGINT or SIGTERM; returns the exit status.
-// Needs a QCoreApplication.
+// A command line or an endpoint it cannot use ends it with cli::Failure, for the caller's
+// cli::runProgram() to print. Needs a QCoreApplication.
 int runSimProgram(const QStringList &args, const QString &name);
 
 } // namespace morven::sim

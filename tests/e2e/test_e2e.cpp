@@ -162,8 +162,7 @@ private slots:
         QFETCH(Bend, bend);
         QFETCH(int, count);
         QFETCH(QString, steps);
-        sim::SimConfig config;
-        QVERIFY(!parseSimArguments(QStringList{"morven-sim"} + sim.split(QLatin1Char(' ')), config));
+        const sim::SimConfig config = sim::parseSimArguments(QStringList{"morven-sim"} + sim.split(QLatin1Char(' ')));
         openFirmware(count);
         quint16 port = 0;
         if (bend) {
@@ -173,7 +172,7 @@ private slots:
             port = peer->port();
         } else {
             target = std::make_unique<sim::SimTarget>(config.bootloader, config.transport);
-            QVERIFY(!startSim(*target, config, nullptr));
+            sim::startSim(*target, config);
             port = target->port();
             f->device = target->ptyPath();
             if (config.pty)
