@@ -1,7 +1,7 @@
 // morven-update-tool: the window, or its help and version on the command line.
 #include "app/frmmain.h"
-#include "link/qtserialport.h"
-#include "link/qttcpsocket.h"
+#include "link/qtserialcomponent.h"
+#include "link/qtsocketcomponent.h"
 #include "version.h"
 
 #include <QApplication>
@@ -49,7 +49,8 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", qPrintable(name), qPrintable(error), qPrintable(name));
         return 2;
     }
-    morven::FrmMain window(std::make_unique<morven::QtSerialPort>(), std::make_unique<morven::QtTcpSocket>());
+    morven::FrmMain window(
+        std::make_unique<morven::QtSerialComponent>(), std::make_unique<morven::QtSocketComponent>());
     window.show();
     return app.exec();
 }

@@ -78,13 +78,13 @@ int runJobs(const CommandLine &cl, const LinkOptions &lo, const LineStore &lines
             fail(BadInput, QStringLiteral("MORVENCTL_BAUD: '%1' is not a bit rate").arg(qEnvironmentVariable("MORVENCTL_BAUD")));
     }
 
-    std::vector<std::unique_ptr<TargetLink>> links;
+    std::vector<std::unique_ptr<StreamLink>> links;
     for (const QString &endpoint : tcp) {
         const std::optional<Endpoint> at = parseEndpoint(endpoint);
         if (!at)
             fail(BadInput, QStringLiteral("%1: '%2' is not HOST:PORT")
                                .arg(fromEnvironment ? QStringLiteral("MORVENCTL_TCP") : QStringLiteral("--tcp"), endpoint));
-        links.push_back(std::make_unique<TcpTargetLink>(
+        links.push_back(std::make_unique<TcpStreamLink>(
             at->host, at->port, options.waitForBootloader ? timing.waitTimeoutMs : timing.replyTimeoutMs));
     }
     const QList<SerialPortRow> ports
@@ -95,7 +95,7 @@ int runJobs(const CommandLine &cl, const LinkOptions &lo, const LineStore &lines
         QString device;
         if (const auto why = resolveSerialDevice(wanted, ports, device))
             fail(LinkFailed, QStringLiteral("--serial %1: %2").arg(wanted, *why));
-        links.push_back(std::make_unique<SerialTargetLink>(device, baud));
+        links.push_back(std::make_unique<SerialStreamLink>(device, baud));
     }
 
     Trace trace;

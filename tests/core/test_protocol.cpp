@@ -10,7 +10,7 @@
 using morven::Workspace;
 
 namespace {
-QByteArray bytesOf(const auto &array, std::size_t n)
+QByteArray hexDump(const auto &array, std::size_t n)
 {
     return QByteArray(reinterpret_cast<const char *>(array.data()), qsizetype(n)).toHex(' ').toUpper();
 }
@@ -46,7 +46,7 @@ private slots:
             ws.HexData.fill(0xEE);
             ws.LineStr = line.toStdString();
             const int converted = parse(ws).converted;
-            QCOMPARE(bytesOf(ws.HexData, std::size_t(converted)), bytes);
+            QCOMPARE(hexDump(ws.HexData, std::size_t(converted)), bytes);
             QCOMPARE(ws.HexData[std::size_t(converted)], std::uint8_t(0xEE));
         }
     }
@@ -139,7 +139,7 @@ private slots:
         if (checksum >= 0)
             expected[std::size_t(b.size())] = std::uint8_t(checksum);
         QCOMPARE(morven::DataLrc(ws), checksum >= 0);
-        QCOMPARE(bytesOf(ws.HexData, 129), bytesOf(expected, 129));
+        QCOMPARE(hexDump(ws.HexData, 129), hexDump(expected, 129));
     }
 };
 
