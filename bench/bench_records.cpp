@@ -3,8 +3,8 @@
 // converting it to binary. Each runs in a child process of its own, so each peak memory figure
 // is that program's alone.
 #include "app/frmmain.h"
-#include "link/qtserialport.h"
-#include "link/qttcpsocket.h"
+#include "link/qtserialcomponent.h"
+#include "link/qtsocketcomponent.h"
 #include "support/scripteddialogs.h"
 
 #include <QAbstractButton>
@@ -102,8 +102,8 @@ int runWindow(int argc, char **argv, const QString &in, const QString &out)
     QApplication app(argc, argv);
     auto dialogs = std::make_unique<morven::test::ScriptedDialogs>();
     auto *script = dialogs.get();
-    morven::FrmMain window(
-        std::make_unique<morven::QtSerialPort>(), std::make_unique<morven::QtTcpSocket>(), std::move(dialogs));
+    morven::FrmMain window(std::make_unique<morven::QtSerialComponent>(), std::make_unique<morven::QtSocketComponent>(),
+        std::move(dialogs));
     window.show();
     QApplication::processEvents();
     auto click = [&](const char *name) {

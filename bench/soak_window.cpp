@@ -4,8 +4,8 @@
 // Usage: soak_window [downloads, default 1000]
 #include "app/frmmain.h"
 #include "app/lamp.h"
-#include "support/loopbacksocket.h"
-#include "link/qtserialport.h"
+#include "support/loopbacksocketcomponent.h"
+#include "link/qtserialcomponent.h"
 #include "support/scripteddialogs.h"
 
 #include <QAbstractButton>
@@ -57,8 +57,8 @@ int main(int argc, char *argv[])
     const QString port = QString::fromLatin1(target.readLine().trimmed()).section(QLatin1Char(':'), -1);
     auto dialogs = std::make_unique<morven::test::ScriptedDialogs>();
     auto *script = dialogs.get();
-    morven::FrmMain window(std::make_unique<morven::QtSerialPort>(),
-        std::make_unique<morven::test::LoopbackOnlySocket>(), std::move(dialogs));
+    morven::FrmMain window(std::make_unique<morven::QtSerialComponent>(),
+        std::make_unique<morven::test::LoopbackSocketComponent>(), std::move(dialogs));
     auto click = [&](const char *name) { window.findChild<QAbstractButton *>(QLatin1String(name))->click(); };
 
     QTemporaryDir dir;

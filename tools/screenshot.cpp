@@ -1,7 +1,7 @@
 // Saves a picture of the window as the screen shows it: run under an X server (Xvfb).
 #include "app/frmmain.h"
-#include "link/qtserialport.h"
-#include "link/qttcpsocket.h"
+#include "link/qtserialcomponent.h"
+#include "link/qtsocketcomponent.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -11,7 +11,8 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("window.png");
-    morven::FrmMain window(std::make_unique<morven::QtSerialPort>(), std::make_unique<morven::QtTcpSocket>());
+    morven::FrmMain window(
+        std::make_unique<morven::QtSerialComponent>(), std::make_unique<morven::QtSocketComponent>());
     window.move(0, 0);
     window.show();
     QTimer::singleShot(500, &app, [&] {

@@ -23,7 +23,8 @@ public:
 };
 
 // "ZMA file(*.ZMA)|*.ZMA|...||" as the file dialog's name filters. Patterns also match in
-// lower case, since firmware files come named either way.
+// lower case, since firmware files come named either way, and "*.*" matches every file, with a
+// dot in its name or not.
 QStringList nameFiltersFromBarList(const QString &filter);
 
 } // namespace morven

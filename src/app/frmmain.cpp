@@ -3,9 +3,10 @@
 
 #include "app/formtimer.h"
 #include "app/lamp.h"
+#include "app/logging.h"
 #include "app/qtdialogs.h"
-#include "link/serialport.h"
-#include "link/tcpsocket.h"
+#include "link/serialcomponent.h"
+#include "link/socketcomponent.h"
 #include "version.h"
 
 #include <QComboBox>
@@ -58,8 +59,8 @@ QLineEdit *textBox(QWidget *parent, const char *name, const char *text, QLabel *
 
 } // namespace
 
-FrmMain::FrmMain(std::unique_ptr<SerialPort> comm, std::unique_ptr<TcpSocket> socket, std::unique_ptr<Dialogs> dialogs,
-    QWidget *parent)
+FrmMain::FrmMain(std::unique_ptr<SerialComponent> comm, std::unique_ptr<SocketComponent> socket,
+    std::unique_ptr<Dialogs> dialogs, QWidget *parent)
     : QMainWindow(parent)
     , MSComm1(std::move(comm))
     , Winsock1(std::move(socket))
@@ -187,12 +188,18 @@ void FrmMain::connectHandlers()
     connect(Command11, &QPushButton::clicked, this, &FrmMain::Command11_Click);
     connect(Command32, &QPushButton::clicked, this, &FrmMain::Command32_Click);
     connect(Command33, &QPushButton::clicked, this, &FrmMain::Command33_Click);
-    connect(Winsock1.get(), &TcpSocket::connected, this, &FrmMain::Winsock1_Connect);
-    connect(Winsock1.get(), &TcpSocket::closed, this, &FrmMain::Winsock1_Close);
+    connect(Winsock1.get(), &SocketComponent::connected, this, &FrmMain::Winsock1_Connect);
+    connect(Winsock1.get(), &SocketComponent::closed, this, &FrmMain::Winsock1_Close);
+    // Neither failure has a message box: the controls keep showing the link as the operator left it.
+    connect(Winsock1.get(), &SocketComponent::failed, this,
+        [](const QString &why) { qCInfo(lcApp).noquote() << "network link:" << why; });
+    connect(MSComm1.get(), &SerialComponent::failed, this, [](const QString &why) {
+        qCInfo(lcApp).noquote() << "serial port failed, sending nothing until \"Close port\":" << why;
+    });
     connect(Timer6, &FormTimer::tick, this, &FrmMain::Timer6_Timer);
-    connect(MSComm1.get(), &SerialPort::commEvent, this, &FrmMain::MSComm1_OnComm);
+    connect(MSComm1.get(), &SerialComponent::commEvent, this, &FrmMain::MSComm1_OnComm);
     connect(Timer1, &FormTimer::tick, this, &FrmMain::Timer1_Timer);
-    connect(Winsock1.get(), &TcpSocket::dataArrival, this, &FrmMain::Winsock1_DataArrival);
+    connect(Winsock1.get(), &SocketComponent::dataArrival, this, &FrmMain::Winsock1_DataArrival);
     connect(Timer5, &FormTimer::tick, this, &FrmMain::Timer5_Timer);
     connect(Timer2, &FormTimer::tick, this, &FrmMain::Timer2_Timer);
     connect(Timer3, &FormTimer::tick, this, &FrmMain::Timer3_Timer);

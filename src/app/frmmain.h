@@ -27,8 +27,8 @@ namespace morven {
 
 class FormTimer;
 class Lamp;
-class SerialPort;
-class TcpSocket;
+class SerialComponent;
+class SocketComponent;
 
 // The one window: its controls, timers, links and the handlers behind them.
 class FrmMain : public QMainWindow
@@ -39,7 +39,7 @@ public:
     static constexpr QRgb LampGreen = 0x00FF00;
 
     // Takes the two links; without dialogs it asks with real message boxes and file dialogs.
-    FrmMain(std::unique_ptr<SerialPort> comm, std::unique_ptr<TcpSocket> socket,
+    FrmMain(std::unique_ptr<SerialComponent> comm, std::unique_ptr<SocketComponent> socket,
         std::unique_ptr<Dialogs> dialogs = nullptr, QWidget *parent = nullptr);
     ~FrmMain() override;
 
@@ -114,8 +114,8 @@ private:
     LineListModel List1Items;
     LineListModel List2Items;
 
-    std::unique_ptr<SerialPort> MSComm1;
-    std::unique_ptr<TcpSocket> Winsock1;
+    std::unique_ptr<SerialComponent> MSComm1;
+    std::unique_ptr<SocketComponent> Winsock1;
     std::unique_ptr<Dialogs> dialogs_;
 
     QGroupBox *Frame4 = nullptr;

@@ -4,22 +4,18 @@
 
 #include "app/formtimer.h"
 #include "app/lamp.h"
+#include "app/logging.h"
 #include "link/commsetting.h"
-#include "link/serialport.h"
-#include "link/tcpsocket.h"
+#include "link/serialcomponent.h"
+#include "link/socketcomponent.h"
 
 #include <QComboBox>
 #include <QEventLoop>
 #include <QLineEdit>
-#include <QLoggingCategory>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
-
-// What the window drops without a message by design: a frame for a link that is not open.
-// Off by default; QT_LOGGING_RULES="morven.app.info=true" turns it on.
-Q_LOGGING_CATEGORY(lcApp, "morven.app", QtWarningMsg)
 
 namespace morven {
 
@@ -68,7 +64,8 @@ void FrmMain::Command12_Click()
     MSComm1->close();
     qint16 port = CommSetting::PortNumberFromText(COM_PORT->text());
     // A port that does not open is no message: the controls show the open state all the same.
-    CommSetting::OpenComm(*MSComm1, port, settings);
+    if (const auto why = CommSetting::OpenComm(*MSComm1, port, settings))
+        qCInfo(lcApp).noquote() << "serial port not opened:" << *why;
     COM_PORT->setEnabled(false);
     Combo2->setEnabled(false);
     Command12->setEnabled(false);
@@ -91,7 +88,8 @@ void FrmMain::Command32_Click()
     if (Option1->isChecked()) {
         Winsock1->close();
         // A request refused outright leaves the link connecting, as a failed attempt does.
-        Winsock1->connectTo(IP_Addr->text(), IP_Port->text());
+        if (const auto why = Winsock1->connectTo(IP_Addr->text(), IP_Port->text()))
+            qCInfo(lcApp).noquote() << "not connecting:" << *why;
     }
     Command32->setEnabled(false);
     Command33->setEnabled(true);
@@ -134,10 +132,12 @@ void FrmMain::SendComm(const QByteArray &SendStr)
 {
     // Both links are asked; the options exclude each other, and a closed link sends nothing.
     const QByteArray copy = SendStr;
-    if (Option2->isChecked() && !MSComm1->write(copy))
-        qCInfo(lcApp) << "not sent, the serial port is closed:" << copy.left(40);
-    if (Option1->isChecked() && !Winsock1->send(copy))
-        qCInfo(lcApp) << "not sent, the socket is not connected:" << copy.left(40);
+    if (Option2->isChecked())
+        if (const auto why = MSComm1->write(copy))
+            qCInfo(lcApp) << "not sent on the serial port," << *why << copy.left(40);
+    if (Option1->isChecked())
+        if (const auto why = Winsock1->send(copy))
+            qCInfo(lcApp) << "not sent on the socket," << *why << copy.left(40);
 }
 
 void FrmMain::SendSTRComm(std::string_view SendStr)
@@ -153,7 +153,7 @@ void FrmMain::MSComm1_OnComm()
 
 void FrmMain::Timer1_Timer()
 {
-    if (MSComm1->lastEvent() == SerialPort::Receive) {
+    if (MSComm1->lastEvent() == SerialComponent::Receive) {
         // The count is taken before the read: what comes in between is read but not looked at.
         const int L = MSComm1->bytesWaiting();
         if (L > 0) {

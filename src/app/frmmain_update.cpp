@@ -4,18 +4,12 @@
 
 #include "update/bootframes.h"
 #include "app/formtimer.h"
+#include "link/bytes.h"
 #include "update/messages.h"
 
 #include <QProgressBar>
 
 namespace morven {
-
-namespace {
-QByteArray bytesOf(std::string_view frame)
-{
-    return QByteArray(frame.data(), qsizetype(frame.size()));
-}
-} // namespace
 
 void FrmMain::CommRec(const QByteArray &RecData, qint16 L)
 {

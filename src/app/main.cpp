@@ -1,8 +1,8 @@
 // morven-update-tool: the window, or its help and version on the command line.
 #include "app/frmmain.h"
 #include "cmdline/cmdline.h"
-#include "link/qtserialport.h"
-#include "link/qttcpsocket.h"
+#include "link/qtserialcomponent.h"
+#include "link/qtsocketcomponent.h"
 #include "version.h"
 
 #include <QApplication>
@@ -45,7 +45,8 @@ int main(int argc, char *argv[])
         return morven::cli::usageError(name, parser.errorText());
     if (const auto stray = morven::cli::strayArguments(parser))
         return morven::cli::usageError(name, *stray);
-    morven::FrmMain window(std::make_unique<morven::QtSerialPort>(), std::make_unique<morven::QtTcpSocket>());
+    morven::FrmMain window(
+        std::make_unique<morven::QtSerialComponent>(), std::make_unique<morven::QtSocketComponent>());
     window.show();
     return app.exec();
 }

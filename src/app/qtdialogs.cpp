@@ -15,6 +15,12 @@ QStringList nameFiltersFromBarList(const QString &filter)
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
         QStringList patterns;
         for (const QString &pattern : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            // "*.*" is every file where the window comes from, dot or not; here it would hide a
+            // firmware file named without an extension.
+            if (pattern == QLatin1String("*.*")) {
+                patterns << QStringLiteral("*");
+                continue;
+            }
             patterns << pattern;
             if (pattern.toLower() != pattern)
                 patterns << pattern.toLower();

@@ -79,14 +79,14 @@ int runJobs(const CommandLine &cl, const LinkOptions &lo, const LineStore &lines
                 QStringLiteral("MORVENCTL_BAUD: '%1' is not a bit rate").arg(qEnvironmentVariable("MORVENCTL_BAUD")));
     }
 
-    std::vector<std::unique_ptr<TargetLink>> links;
+    std::vector<std::unique_ptr<StreamLink>> links;
     for (const QString &endpoint : tcp) {
         const std::optional<Endpoint> at = parseEndpoint(endpoint);
         if (!at && fromEnvironment)
             fail(BadInput, QStringLiteral("MORVENCTL_TCP: '%1' is not HOST:PORT").arg(endpoint));
         if (!at)
             misuse(QStringLiteral("--tcp: '%1' is not HOST:PORT").arg(endpoint));
-        links.push_back(std::make_unique<TcpTargetLink>(
+        links.push_back(std::make_unique<TcpStreamLink>(
             at->host, at->port, options.waitForBootloader ? timing.waitTimeoutMs : timing.replyTimeoutMs));
     }
     const QList<SerialPortRow> ports = std::any_of(serial.begin(), serial.end(),
@@ -97,7 +97,7 @@ int runJobs(const CommandLine &cl, const LinkOptions &lo, const LineStore &lines
         QString device;
         if (const auto why = resolveSerialDevice(wanted, ports, device))
             fail(LinkFailed, QStringLiteral("--serial %1: %2").arg(wanted, *why));
-        links.push_back(std::make_unique<SerialTargetLink>(device, baud));
+        links.push_back(std::make_unique<SerialStreamLink>(device, baud));
     }
 
     Trace trace;

@@ -2,6 +2,8 @@
 #include "cli/flashjob.h"
 
 #include "cli/trace.h"
+#include "link/bytes.h"
+#include "update/logging.h"
 
 namespace morven::cli {
 
@@ -22,14 +24,9 @@ ExitCode codeFor(FlashSession::Failure failure)
     }
     return Internal;
 }
-
-QByteArray bytesOf(std::string_view s)
-{
-    return QByteArray(s.data(), qsizetype(s.size()));
-}
 } // namespace
 
-FlashJob::FlashJob(std::unique_ptr<TargetLink> link, const LineStore &lines, const FlashSession::Options &options,
+FlashJob::FlashJob(std::unique_ptr<StreamLink> link, const LineStore &lines, const FlashSession::Options &options,
     const JobTiming &timing, Trace *trace, QObject *parent)
     : QObject(parent)
     , link_(std::move(link))
@@ -45,12 +42,11 @@ FlashJob::FlashJob(std::unique_ptr<TargetLink> link, const LineStore &lines, con
     timer_.setSingleShot(true);
     timer_.setTimerType(Qt::PreciseTimer);
     connect(&timer_, &QTimer::timeout, this, &FlashJob::onTimeout);
-    connect(link_.get(), &TargetLink::opened, this, &FlashJob::onOpened);
-    connect(link_.get(), &TargetLink::openFailed, this,
+    connect(link_.get(), &StreamLink::opened, this, &FlashJob::onOpened);
+    connect(link_.get(), &StreamLink::openFailed, this,
         [this](const QString &why) { finish(LinkFailed, QStringLiteral("cannot open the link: %1").arg(why)); });
-    connect(link_.get(), &TargetLink::received, this, &FlashJob::onReceived);
-    connect(link_.get(), &TargetLink::lost, this,
-        [this](const QString &why) { finish(ReplyTimeout, why); });
+    connect(link_.get(), &StreamLink::received, this, &FlashJob::onReceived);
+    connect(link_.get(), &StreamLink::lost, this, [this](const QString &why) { finish(ReplyTimeout, why); });
 }
 
 void FlashJob::start()
@@ -76,13 +72,21 @@ void FlashJob::onOpened()
 void FlashJob::onReceived(const QByteArray &bytes)
 {
     frames_.clear();
+    const std::size_t droppedBefore = framer_.droppedBytes();
     framer_.feed(std::string_view(bytes.constData(), std::size_t(bytes.size())), frames_);
+    if (framer_.droppedBytes() != droppedBefore)
+        qCInfo(lcUpdate).noquote() << name() << "dropped" << framer_.droppedBytes() - droppedBefore
+                                   << "reply bytes outside a frame or in an overlong one";
     for (const std::string &frame : frames_) {
         if (finished_)
             return;
         if (trace_)
             trace_->received(name(), bytesOf(frame));
+        const std::size_t strayBefore = session_.strayAcknowledgements();
         const FlashSession::Step step = session_.onReply(frame);
+        if (session_.strayAcknowledgements() != strayBefore)
+            qCInfo(lcUpdate).noquote() << name() << "ignored an acknowledgement that answers nothing sent:"
+                                       << QString::fromStdString(frame);
         if (!step.send.empty() || step.finished)
             perform(step);
     }
@@ -99,8 +103,8 @@ void FlashJob::perform(const FlashSession::Step &step)
     if (!step.send.empty()) {
         if (trace_)
             trace_->sent(name(), bytesOf(step.send));
-        if (!link_->write(bytesOf(step.send))) {
-            finish(ReplyTimeout, QStringLiteral("the link refused the data"));
+        if (const auto why = link_->write(bytesOf(step.send))) {
+            finish(ReplyTimeout, QStringLiteral("the link refused the data: %1").arg(*why));
             return;
         }
     }

@@ -4,7 +4,7 @@
 #include "cli/exitcodes.h"
 #include "update/flashsession.h"
 #include "update/replyframer.h"
-#include "link/targetlink.h"
+#include "link/streamlink.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -30,7 +30,7 @@ class FlashJob : public QObject
 {
     Q_OBJECT
 public:
-    FlashJob(std::unique_ptr<TargetLink> link, const LineStore &lines, const FlashSession::Options &options,
+    FlashJob(std::unique_ptr<StreamLink> link, const LineStore &lines, const FlashSession::Options &options,
         const JobTiming &timing, Trace *trace, QObject *parent = nullptr);
 
     void start();
@@ -61,7 +61,7 @@ private:
     void finish(int code, const QString &why);
     void armTimer();
 
-    std::unique_ptr<TargetLink> link_;
+    std::unique_ptr<StreamLink> link_;
     FlashSession session_;
     JobTiming timing_;
     Trace *trace_;

@@ -1,7 +1,7 @@
-// The CommSetting routines of the links: the path test, OpenComm and the port number text.
+// The link half of the CommSetting module: the path test, OpenComm and the port number text.
 #include "link/commsetting.h"
 
-#include "link/serialport.h"
+#include "link/serialcomponent.h"
 
 #include <QFileInfo>
 
@@ -18,7 +18,7 @@ bool FileExists(const QString &path)
     return QFileInfo::exists(path);
 }
 
-bool OpenComm(SerialPort &comm, qint16 &port, QString &settings)
+std::optional<QString> OpenComm(SerialComponent &comm, qint16 &port, QString &settings)
 {
     if (comm.isOpen())
         comm.close();
@@ -27,9 +27,11 @@ bool OpenComm(SerialPort &comm, qint16 &port, QString &settings)
     if (settings.isEmpty())
         settings = QStringLiteral("9600,n,8,1");
     if (comm.isOpen())
-        return false;
-    if (!comm.setSettings(settings) || !comm.setPortNumber(port))
-        return false;
+        return QStringLiteral("the port did not close");
+    if (auto why = comm.setSettings(settings))
+        return why;
+    if (auto why = comm.setPortNumber(port))
+        return why;
     comm.setBufferSizes(512, 512, 512);
     comm.clearBuffers();
     return comm.open();

@@ -1,7 +1,7 @@
 // The serial ports of this machine, how to name them, and why one does not open.
 #include "link/serialports.h"
 
-#include "link/qtserialport.h"
+#include "link/qtserialcomponent.h"
 
 #include <QDir>
 #include <QFile>

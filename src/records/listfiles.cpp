@@ -3,14 +3,10 @@
 
 #include "records/linelistmodel.h"
 #include "records/linestore.h"
+#include "records/logging.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QLoggingCategory>
-
-// What the list files drop without a message by design: a file that cannot be read or written.
-// Off by default; QT_LOGGING_RULES="morven.records.info=true" turns it on.
-Q_LOGGING_CATEGORY(lcRecords, "morven.records", QtWarningMsg)
 
 namespace morven {
 

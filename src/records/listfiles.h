@@ -1,4 +1,6 @@
-// List files: loading the two lists from files and saving them.
+// List files: loading the two lists from files and saving them. This header holds the list half
+// of the CommSetting module (LoadFileToList2, LoadFileToList1 and the line writer); its link half
+// (FileExists, OpenComm) is in link/commsetting.h.
 #pragma once
 
 #include <QString>
@@ -19,6 +21,8 @@ struct FileBytes
 };
 FileBytes readFileBytes(const QString &path);
 
+// CommSetting, list half: the routines behind "Open file", "Open file1" and the two "Save as".
+// The link half (FileExists, OpenComm) is in link/commsetting.h; the window includes both.
 namespace CommSetting {
 
 // Empties list1, then adds the file's lines at the end of list2. False when path is empty or

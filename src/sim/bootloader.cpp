@@ -64,6 +64,8 @@ void FrameAssembler::feed(std::string_view bytes, TimePoint first, TimePoint las
             continue;
         }
         current_.push_back(c);
+        if (c != ';' && current_.size() >= kMaxFrame)
+            ++overlong_;
         if (c == ';' || current_.size() >= kMaxFrame)
             finish(frames);
     }

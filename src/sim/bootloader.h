@@ -48,6 +48,8 @@ public:
     bool inFrame() const { return inFrame_; }
     // Bytes that came outside any frame.
     std::size_t ignoredBytes() const { return ignored_; }
+    // Frames cut short because they grew past the longest a frame may be.
+    std::size_t overlongFrames() const { return overlong_; }
 
 private:
     void finish(std::vector<std::string> &frames);
@@ -57,6 +59,7 @@ private:
     bool inFrame_ = false;
     TimePoint last_{};
     std::size_t ignored_ = 0;
+    std::size_t overlong_ = 0;
 };
 
 struct Options

@@ -2,6 +2,8 @@
 // out; the TCP and pseudo-terminal lines derive from it. Private to the simulated target.
 #pragma once
 
+#include "link/bytes.h"
+#include "sim/logging.h"
 #include "sim/pacedline.h"
 #include "sim/simtarget.h"
 
@@ -14,11 +16,6 @@
 namespace morven::sim {
 
 namespace detail {
-
-inline QByteArray bytesOf(std::string_view s)
-{
-    return QByteArray(s.data(), static_cast<qsizetype>(s.size()));
-}
 
 inline std::optional<TimePoint> earliest(std::optional<TimePoint> a, std::optional<TimePoint> b)
 {
@@ -109,8 +106,14 @@ private:
         std::vector<std::string> frames;
         TimePoint first;
         TimePoint last;
+        const std::size_t ignoredBefore = assembler_.ignoredBytes();
+        const std::size_t overlongBefore = assembler_.overlongFrames();
         for (std::string run = in_.take(now, &first, &last); !run.empty(); run = in_.take(now, &first, &last))
             assembler_.feed(run, first, last, frames);
+        if (assembler_.ignoredBytes() != ignoredBefore)
+            qCInfo(lcSim) << "ignored" << assembler_.ignoredBytes() - ignoredBefore << "bytes outside a frame";
+        if (assembler_.overlongFrames() != overlongBefore)
+            qCInfo(lcSim) << "cut" << assembler_.overlongFrames() - overlongBefore << "overlong frames short";
         assembler_.poll(now, frames);
         if (!frames.empty()) {
             target_.handleFrames(*this, frames);
@@ -136,7 +139,7 @@ private:
             left -= n;
             written -= n;
             if (left == 0) {
-                const QByteArray done = detail::bytesOf(reply);
+                const QByteArray done = bytesOf(reply);
                 inFlight_.pop_front();
                 emit target_.replySent(done);
                 if (retired_)

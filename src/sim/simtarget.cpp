@@ -135,7 +135,7 @@ void SimTarget::closePty()
 void SimTarget::handleFrames(Line &line, std::vector<std::string> &frames)
 {
     for (const std::string &frame : frames) {
-        emit frameReceived(detail::bytesOf(frame));
+        emit frameReceived(bytesOf(frame));
         const Bootloader::Output out = bootloader_.handleFrame(frame);
         for (const std::string &note : out.notes)
             emit logMessage(QString::fromStdString(note));

@@ -66,6 +66,7 @@ FlashSession::Step FlashSession::onReply(std::string_view frame)
         && (stage_ == Stage::WaitBootloader || stage_ == Stage::Erase
             || (stage_ == Stage::Announce && reply_.RecNo > 0))) {
         engine_ = before;
+        ++strayAcknowledgements_;
         return {std::string(), false};
     }
     switch (stage_) {

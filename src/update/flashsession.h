@@ -67,6 +67,8 @@ public:
     bool eraseSent() const { return eraseSent_; }
     // Whether the download was announced, so lines may have been written.
     bool announceSent() const { return announceSent_; }
+    // Acknowledgements dropped because they answered nothing this session sent.
+    std::size_t strayAcknowledgements() const { return strayAcknowledgements_; }
     const Options &options() const { return options_; }
 
 private:
@@ -87,6 +89,7 @@ private:
     int eraseStatus_ = -1;
     bool eraseSent_ = false;
     bool announceSent_ = false;
+    std::size_t strayAcknowledgements_ = 0;
 };
 
 } // namespace morven

@@ -1,11 +1,12 @@
 // The window's file, list and update buttons, with fake links and dialogs the test answers.
-#include "app/windowfixture.h"
+#include "support/windowfixture.h"
 #include "sim/bootloader.h"
 #include "support/testmain.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 using namespace morven;
@@ -102,6 +103,41 @@ private slots:
         QVERIFY(list1().isEmpty());
         QCOMPARE(label3(), QLatin1String("File:") + path);
         QVERIFY(f->dialogs->messages().isEmpty());
+    }
+
+    // The file dialog's filters as Qt's dialog gets them: "all file" shows every file, one
+    // without a dot in its name too; the others match their extension in either case.
+    void fileDialogFilters_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("shownUnder");
+        QTest::newRow("no extension") << "controller" << QStringList{"all file"};
+        QTest::newRow("upper case") << "fw.ZMA" << QStringList{"ZMA file", "all file"};
+        QTest::newRow("lower case") << "fw.hex" << QStringList{"HEX file", "all file"};
+        QTest::newRow("two dots") << "fw.v2.txt" << QStringList{"txt file", "all file"};
+        QTest::newRow("other extension") << "fw.bin" << QStringList{"all file"};
+    }
+    void fileDialogFilters()
+    {
+        QFETCH(QString, name);
+        QFETCH(QStringList, shownUnder);
+        QStringList shown;
+        for (const QString &filter :
+            nameFiltersFromBarList("ZMA file(*.ZMA)|*.ZMA|ZMB file(*.ZMB)|*.ZMB|"
+                                   "HEX file(*.HEX)|*.HEX|txt file(*.txt)|*.txt|all file(*.*)|*.*||")) {
+            // "HEX file(*.HEX) (*.HEX *.hex)": the description, then the patterns in brackets.
+            const QStringList patterns = filter.section(QLatin1Char('('), -1).chopped(1).split(QLatin1Char(' '));
+            for (const QString &pattern : patterns)
+                if (QRegularExpression(
+                        QRegularExpression::anchoredPattern(QRegularExpression::wildcardToRegularExpression(
+                            pattern, QRegularExpression::UnanchoredWildcardConversion)))
+                        .match(name)
+                        .hasMatch()) {
+                    shown << filter.left(filter.indexOf(QLatin1Char('(')));
+                    break;
+                }
+        }
+        QCOMPARE(shown, shownUnder);
     }
 
     // What each loader does with a file that is not what it should be.
@@ -228,7 +264,7 @@ private slots:
         f->click("Command12"); // the fake port always opens
         f->click("Command13");
         QCOMPARE(f->serial->written, QByteArray(":U;"));
-        f->serial->event = SerialPort::Receive; // Timer1 reads it once, then stops
+        f->serial->event = SerialComponent::Receive; // Timer1 reads it once, then stops
         f->serial->incoming = reply('K', 0, 3);
         emit f->serial->commEvent();
         QTRY_VERIFY_WITH_TIMEOUT(!f->dialogs->messages().isEmpty(), 5000);

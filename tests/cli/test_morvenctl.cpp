@@ -1,6 +1,6 @@
 // morvenctl as a script runs it: a separate process against simulated targets in this one,
 // over loopback TCP and pseudo-terminals, with its exit codes and its output.
-#include "app/windowfixture.h"
+#include "support/windowfixture.h"
 
 #include "support/cliprocess.h"
 #include "support/hostilepeer.h"

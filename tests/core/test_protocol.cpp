@@ -10,7 +10,7 @@
 using morven::HexRecord;
 
 namespace {
-QByteArray bytesOf(const auto &array, std::size_t n)
+QByteArray hexDump(const auto &array, std::size_t n)
 {
     return QByteArray(reinterpret_cast<const char *>(array.data()), qsizetype(n)).toHex(' ').toUpper();
 }
@@ -45,7 +45,7 @@ private slots:
             HexRecord hexData;
             hexData.fill(0xEE);
             const int converted = parse(line.toStdString(), hexData).converted;
-            QCOMPARE(bytesOf(hexData, std::size_t(converted)), bytes);
+            QCOMPARE(hexDump(hexData, std::size_t(converted)), bytes);
             QCOMPARE(hexData[std::size_t(converted)], std::uint8_t(0xEE));
         }
     }

@@ -1,6 +1,6 @@
 // Whole updates as an operator runs them: the real window, offscreen, its dialogs answered by
 // the test, against the simulated target (over loopback TCP or a pseudo-terminal) or a hostile one.
-#include "app/windowfixture.h"
+#include "support/windowfixture.h"
 
 #include "sim/simconfig.h"
 #include "support/hostilepeer.h"

@@ -1,10 +1,10 @@
 // The link rules for what the operator types, the serial port set-up, and the port on a terminal.
 #include "link/commsetting.h"
 #include "link/endpoint.h"
-#include "link/qtserialport.h"
+#include "link/qtserialcomponent.h"
 #include "link/serialports.h"
 #include "support/pty.h"
-#include "support/recordingserialport.h"
+#include "support/recordingserialcomponent.h"
 #include "support/testmain.h"
 
 #include <QSet>
@@ -51,17 +51,22 @@ private slots:
     // open port is closed first, a port below 1 becomes 1, no settings become the default.
     void openCommSetsUpInOrder()
     {
-        test::RecordingSerialPort comm;
+        test::RecordingSerialComponent comm;
         qint16 port = 0;
         QString settings;
-        QVERIFY(CommSetting::OpenComm(comm, port, settings));
+        QCOMPARE(CommSetting::OpenComm(comm, port, settings), std::nullopt);
         QCOMPARE(comm.calls, (QStringList{"settings 9600,n,8,1", "port 1", "buffers 512 512 512", "clear", "open"}));
         comm.calls.clear();
         port = 3;
         settings = QStringLiteral("19200,n,8,1");
-        QVERIFY(CommSetting::OpenComm(comm, port, settings));
+        QCOMPARE(CommSetting::OpenComm(comm, port, settings), std::nullopt);
         QCOMPARE(comm.calls.first(), QStringLiteral("close"));
         QCOMPARE(comm.calls.mid(1, 2), (QStringList{"settings 19200,n,8,1", "port 3"}));
+        // The first refusal ends it and is the reason given.
+        comm.calls.clear();
+        comm.rejectSettings = settings;
+        QCOMPARE(CommSetting::OpenComm(comm, port, settings), QStringLiteral("settings refused"));
+        QCOMPARE(comm.calls, (QStringList{"close", "settings 19200,n,8,1"}));
     }
 
     void serialDeviceRule_data()
@@ -107,32 +112,48 @@ private slots:
 
     // The port opened on a real terminal at 9600 8N1 as the window opens it: raw, so bytes come
     // through unchanged; what waited before the opening is dropped; one read takes at most 512
-    // bytes. (The window tests open and lose the port; the e2e tests update over a terminal.)
+    // bytes. When the far end goes away the port fails: it stays open, refusing every send,
+    // until it is closed. (The window tests open and lose the port; the e2e tests update over a
+    // terminal.)
     void serialPortOnATerminal()
     {
         test::Pty pty;
         QVERIFY(pty.isValid());
-        QtSerialPort port([device = pty.slavePath()](int) { return device; });
+        QtSerialComponent port([device = pty.slavePath()](int) { return device; });
         QVERIFY(pty.write("stale bytes from before"));
         qint16 number = 1;
         QString settings = QStringLiteral("9600,n,8,1");
-        QVERIFY(CommSetting::OpenComm(port, number, settings));
-        QVERIFY(!port.setPortNumber(2)); // not while open
-        QVERIFY(!QtSerialPort().setPortNumber(0));
+        QCOMPARE(CommSetting::OpenComm(port, number, settings), std::nullopt);
+        QVERIFY(port.setPortNumber(2)); // not while open
+        QVERIFY(QtSerialComponent().setPortNumber(0));
         termios t{};
         QCOMPARE(tcgetattr(pty.slaveFd(), &t), 0);
         QCOMPARE(cfgetispeed(&t), speed_t(B9600));
         QCOMPARE(t.c_cflag & (CSIZE | PARENB | CSTOPB), tcflag_t(CS8));
         QVERIFY(!(t.c_lflag & ICANON));
-        QSignalSpy events(&port, &SerialPort::commEvent);
+        QSignalSpy events(&port, &SerialComponent::commEvent);
         QVERIFY(pty.write(QByteArray(700, 'A')));
         QVERIFY(events.wait(5000));
-        QCOMPARE(port.lastEvent(), int(SerialPort::Receive));
+        QCOMPARE(port.lastEvent(), int(SerialComponent::Receive));
         QTRY_VERIFY(port.bytesWaiting() >= 512);
         QCOMPARE(port.read(), QByteArray(512, 'A'));
         QByteArray rest;
         QTRY_VERIFY((rest += port.read()).size() >= 188);
         QCOMPARE(rest, QByteArray(188, 'A'));
+
+        QCOMPARE(port.write(":U;"), std::nullopt);
+        QCOMPARE(pty.read(3), QByteArray(":U;"));
+        QSignalSpy failures(&port, &SerialComponent::failed);
+        pty.closeSlave();
+        pty.closeMaster();
+        QVERIFY2(failures.wait(5000), "the port's failed() after the far end went away");
+        QVERIFY(port.isOpen());
+        QVERIFY(port.write(":U;").value_or(QString()).contains("failed"));
+        QCOMPARE(port.read(), QByteArray());
+        QVERIFY(port.open()); // not over a failed port: it is closed first
+        port.close();
+        QVERIFY(!port.isOpen());
+        QCOMPARE(port.write(":U;"), QStringLiteral("the port is closed"));
     }
 };
 MORVEN_TEST_CLASS(LinkRules)

@@ -1,5 +1,5 @@
-// morvenctl's links to its targets: a TCP connection or a serial device.
-#include "link/targetlink.h"
+// morvenctl's stream links to its targets: a TCP connection or a serial device.
+#include "link/streamlink.h"
 
 #include "link/serialports.h"
 
@@ -7,15 +7,15 @@
 
 namespace morven {
 
-TcpTargetLink::TcpTargetLink(const QString &host, quint16 port, int patienceMs, QObject *parent)
-    : TargetLink(parent)
+TcpStreamLink::TcpStreamLink(const QString &host, quint16 port, int patienceMs, QObject *parent)
+    : StreamLink(parent)
     , host_(host)
     , port_(port)
     , patienceMs_(patienceMs)
 {
     socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     retry_.setSingleShot(true);
-    connect(&retry_, &QTimer::timeout, this, &TcpTargetLink::attempt);
+    connect(&retry_, &QTimer::timeout, this, &TcpStreamLink::attempt);
     connect(&socket_, &QTcpSocket::connected, this, [this] {
         wasOpen_ = true;
         // Small frames must leave at once, not wait to be gathered with the next.
@@ -39,43 +39,47 @@ TcpTargetLink::TcpTargetLink(const QString &host, quint16 port, int patienceMs, 
     });
 }
 
-QString TcpTargetLink::name() const
+QString TcpStreamLink::name() const
 {
     return host_.contains(QLatin1Char(':')) ? QStringLiteral("[%1]:%2").arg(host_).arg(port_)
                                             : QStringLiteral("%1:%2").arg(host_).arg(port_);
 }
 
-void TcpTargetLink::open()
+void TcpStreamLink::open()
 {
     deadline_ = QDateTime::currentMSecsSinceEpoch() + patienceMs_;
     attempt();
 }
 
-void TcpTargetLink::attempt()
+void TcpStreamLink::attempt()
 {
     socket_.abort();
     socket_.connectToHost(host_, port_);
 }
 
-bool TcpTargetLink::isOpen() const
+bool TcpStreamLink::isOpen() const
 {
     return socket_.state() == QAbstractSocket::ConnectedState;
 }
 
-bool TcpTargetLink::write(const QByteArray &bytes)
+std::optional<QString> TcpStreamLink::write(const QByteArray &bytes)
 {
-    return isOpen() && socket_.write(bytes) == bytes.size();
+    if (!isOpen())
+        return QStringLiteral("the connection is not open");
+    if (socket_.write(bytes) != bytes.size())
+        return socket_.errorString();
+    return std::nullopt;
 }
 
-void TcpTargetLink::close()
+void TcpStreamLink::close()
 {
     retry_.stop();
     wasOpen_ = false;
     socket_.abort();
 }
 
-SerialTargetLink::SerialTargetLink(const QString &device, qint32 baud, QObject *parent)
-    : TargetLink(parent)
+SerialStreamLink::SerialStreamLink(const QString &device, qint32 baud, QObject *parent)
+    : StreamLink(parent)
     , device_(device)
     , baud_(baud)
 {
@@ -89,7 +93,7 @@ SerialTargetLink::SerialTargetLink(const QString &device, qint32 baud, QObject *
     });
 }
 
-void SerialTargetLink::open()
+void SerialStreamLink::open()
 {
     port_.setPortName(device_);
     if (!port_.setBaudRate(baud_) || !port_.setDataBits(QSerialPort::Data8) || !port_.setParity(QSerialPort::NoParity)
@@ -101,15 +105,19 @@ void SerialTargetLink::open()
         return;
     }
     port_.clear(QSerialPort::AllDirections);
-    QMetaObject::invokeMethod(this, &TargetLink::opened, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &StreamLink::opened, Qt::QueuedConnection);
 }
 
-bool SerialTargetLink::write(const QByteArray &bytes)
+std::optional<QString> SerialStreamLink::write(const QByteArray &bytes)
 {
-    return port_.isOpen() && port_.write(bytes) == bytes.size();
+    if (!port_.isOpen())
+        return QStringLiteral("the serial port is not open");
+    if (port_.write(bytes) != bytes.size())
+        return port_.errorString();
+    return std::nullopt;
 }
 
-void SerialTargetLink::close()
+void SerialStreamLink::close()
 {
     if (port_.isOpen())
         port_.close();

@@ -1,36 +1,36 @@
-// A serial port that records what it is asked and fails on cue.
+// A window serial port component that records what it is asked and fails on cue.
 #pragma once
 
-#include "link/serialport.h"
+#include "link/serialcomponent.h"
 
 #include <QStringList>
 
 namespace morven::test {
 
 // A serial port that only writes down what it is asked, and fails where it is told to.
-class RecordingSerialPort final : public SerialPort
+class RecordingSerialComponent final : public SerialComponent
 {
 public:
-    bool setPortNumber(int number) override
+    std::optional<QString> setPortNumber(int number) override
     {
         calls << QStringLiteral("port %1").arg(number);
-        return !open_ && number >= 1;
+        return open_ || number < 1 ? std::optional<QString>(QStringLiteral("port number refused")) : std::nullopt;
     }
-    bool setSettings(const QString &settings) override
+    std::optional<QString> setSettings(const QString &settings) override
     {
         calls << QStringLiteral("settings %1").arg(settings);
-        return settings != rejectSettings;
+        return settings == rejectSettings ? std::optional<QString>(QStringLiteral("settings refused")) : std::nullopt;
     }
     void setBufferSizes(int readLimit, int in, int out) override
     {
         calls << QStringLiteral("buffers %1 %2 %3").arg(readLimit).arg(in).arg(out);
     }
     void clearBuffers() override { calls << QStringLiteral("clear"); }
-    bool open() override
+    std::optional<QString> open() override
     {
         calls << QStringLiteral("open");
         open_ = openSucceeds;
-        return open_;
+        return open_ ? std::nullopt : std::optional<QString>(QStringLiteral("open refused"));
     }
     void close() override
     {
@@ -38,12 +38,12 @@ public:
         open_ = false;
     }
     bool isOpen() const override { return open_; }
-    bool write(const QByteArray &bytes) override
+    std::optional<QString> write(const QByteArray &bytes) override
     {
         if (!open_)
-            return false;
+            return QStringLiteral("closed");
         written += bytes;
-        return true;
+        return std::nullopt;
     }
     int lastEvent() const override { return event; }
     int bytesWaiting() const override { return static_cast<int>(incoming.size()); }

@@ -1,7 +1,7 @@
-// The window's serial port on QSerialPort, and the port number and line settings rules.
+// The window's serial port component on QSerialPort, and its port number and line settings rules.
 #pragma once
 
-#include "link/serialport.h"
+#include "link/serialcomponent.h"
 
 #include <QSerialPort>
 
@@ -26,22 +26,22 @@ std::optional<LineSettings> parseLineSettings(const QString &text);
 QString serialDeviceFor(int number, const std::function<bool(const QString &)> &exists);
 QString serialDeviceFor(int number);
 
-class QtSerialPort final : public SerialPort
+class QtSerialComponent final : public SerialComponent
 {
     Q_OBJECT
 public:
     using DeviceResolver = std::function<QString(int)>;
 
-    explicit QtSerialPort(DeviceResolver resolver = {}, QObject *parent = nullptr);
+    explicit QtSerialComponent(DeviceResolver resolver = {}, QObject *parent = nullptr);
 
-    bool setPortNumber(int number) override;
-    bool setSettings(const QString &settings) override;
+    std::optional<QString> setPortNumber(int number) override;
+    std::optional<QString> setSettings(const QString &settings) override;
     void setBufferSizes(int readLimit, int inputSize, int outputSize) override;
     void clearBuffers() override;
-    bool open() override;
+    std::optional<QString> open() override;
     void close() override;
     bool isOpen() const override;
-    bool write(const QByteArray &bytes) override;
+    std::optional<QString> write(const QByteArray &bytes) override;
     int lastEvent() const override;
     int bytesWaiting() const override;
     QByteArray read() override;
@@ -55,6 +55,8 @@ private:
     LineSettings settings_;
     int readLimit_ = 512;
     int lastEvent_ = NoEvent;
+    // Why the open device failed; the port counts as open, sending nothing, until close().
+    std::optional<QString> failure_;
 };
 
 } // namespace morven

@@ -1,7 +1,7 @@
-// A TCP socket the test drives by hand.
+// A window socket component the test drives by hand.
 #pragma once
 
-#include "link/tcpsocket.h"
+#include "link/socketcomponent.h"
 
 #include <QHostAddress>
 #include <QStringList>
@@ -10,7 +10,7 @@ namespace morven::test {
 
 // A socket the test drives by hand: it connects when told, takes in what the test delivers
 // and keeps what the window sent. Like every test socket it refuses hosts that are not loopback.
-class FakeTcpSocket final : public TcpSocket
+class FakeSocketComponent final : public SocketComponent
 {
 public:
     void close() override
@@ -19,24 +19,24 @@ public:
         connected_ = false;
         connecting = false;
     }
-    bool connectTo(const QString &host, const QString &port) override
+    std::optional<QString> connectTo(const QString &host, const QString &port) override
     {
         attempts << host + QLatin1Char(':') + port;
         const QHostAddress address(host.trimmed());
         if (address.isNull() || !address.isLoopback()) {
             refused << host;
-            return false;
+            return QStringLiteral("not a loopback host in a test");
         }
         connecting = true;
-        return true;
+        return std::nullopt;
     }
     bool isConnected() const override { return connected_; }
-    bool send(const QByteArray &bytes) override
+    std::optional<QString> send(const QByteArray &bytes) override
     {
         if (!connected_)
-            return false;
+            return QStringLiteral("not connected");
         sent += bytes;
-        return true;
+        return std::nullopt;
     }
     qint64 bytesReceived() const override { return incoming.size(); }
     QByteArray getData(qint64 maxBytes) override

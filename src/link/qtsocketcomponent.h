@@ -1,8 +1,8 @@
-// The window's TCP client socket on QTcpSocket.
+// The window's TCP client socket component on QTcpSocket.
 #pragma once
 
 #include "link/endpoint.h"
-#include "link/tcpsocket.h"
+#include "link/socketcomponent.h"
 
 #include <QTcpSocket>
 
@@ -10,16 +10,16 @@
 
 namespace morven {
 
-class QtTcpSocket final : public TcpSocket
+class QtSocketComponent final : public SocketComponent
 {
     Q_OBJECT
 public:
-    explicit QtTcpSocket(QObject *parent = nullptr);
+    explicit QtSocketComponent(QObject *parent = nullptr);
 
     void close() override;
-    bool connectTo(const QString &host, const QString &port) override;
+    std::optional<QString> connectTo(const QString &host, const QString &port) override;
     bool isConnected() const override;
-    bool send(const QByteArray &bytes) override;
+    std::optional<QString> send(const QByteArray &bytes) override;
     qint64 bytesReceived() const override;
     QByteArray getData(qint64 maxBytes) override;
 
@@ -27,7 +27,5 @@ private:
     QTcpSocket socket_;
     bool established_ = false;
 };
-
-
 
 } // namespace morven

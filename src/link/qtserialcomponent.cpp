@@ -1,12 +1,10 @@
-// The window's serial port on QSerialPort, and the port number and line settings rules.
-#include "link/qtserialport.h"
+// The window's serial port component on QSerialPort, and its port number and line settings rules.
+#include "link/qtserialcomponent.h"
 
 #include "link/logging.h"
 
 #include <QFileInfo>
 #include <QStringList>
-
-Q_LOGGING_CATEGORY(lcLink, "morven.link", QtWarningMsg)
 
 namespace morven {
 
@@ -74,8 +72,8 @@ QString serialDeviceFor(int number)
     return serialDeviceFor(number, [](const QString &path) { return QFileInfo::exists(path); });
 }
 
-QtSerialPort::QtSerialPort(DeviceResolver resolver, QObject *parent)
-    : SerialPort(parent)
+QtSerialComponent::QtSerialComponent(DeviceResolver resolver, QObject *parent)
+    : SerialComponent(parent)
     , resolver_(resolver ? std::move(resolver) : DeviceResolver([](int n) { return serialDeviceFor(n); }))
 {
     port_.setReadBufferSize(512);
@@ -83,109 +81,135 @@ QtSerialPort::QtSerialPort(DeviceResolver resolver, QObject *parent)
         lastEvent_ = Receive;
         emit commEvent();
     });
-    connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialPort::onError);
+    connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialComponent::onError);
 }
 
-bool QtSerialPort::setPortNumber(int number)
+std::optional<QString> QtSerialComponent::setPortNumber(int number)
 {
-    if (port_.isOpen() || number < 1)
-        return false;
+    if (isOpen())
+        return QStringLiteral("the port number cannot change while the port is open");
+    if (number < 1)
+        return QStringLiteral("no port number %1: they start at 1").arg(number);
     number_ = number;
-    return true;
+    return std::nullopt;
 }
 
-bool QtSerialPort::setSettings(const QString &settings)
+std::optional<QString> QtSerialComponent::setSettings(const QString &settings)
 {
     const auto parsed = parseLineSettings(settings);
     if (!parsed) {
-        qCInfo(lcLink) << "line settings refused:" << settings;
-        return false;
+        const QString why = QStringLiteral("line settings \"%1\" refused").arg(settings);
+        qCInfo(lcLink) << why;
+        return why;
     }
     settings_ = *parsed;
-    return true;
+    return std::nullopt;
 }
 
-void QtSerialPort::setBufferSizes(int readLimit, int inputSize, int /*outputSize: writes are queued by Qt*/)
+void QtSerialComponent::setBufferSizes(int readLimit, int inputSize, int /*outputSize: writes are queued by Qt*/)
 {
     readLimit_ = readLimit;
     port_.setReadBufferSize(inputSize);
 }
 
-void QtSerialPort::clearBuffers()
+void QtSerialComponent::clearBuffers()
 {
     // A closed port holds nothing; open() starts with empty buffers as well.
     if (port_.isOpen())
         port_.clear(QSerialPort::AllDirections);
 }
 
-bool QtSerialPort::open()
+std::optional<QString> QtSerialComponent::open()
 {
+    if (failure_)
+        return QStringLiteral("the port has failed (%1); close it first").arg(*failure_);
     if (port_.isOpen())
-        return true;
+        return std::nullopt;
     port_.setPortName(resolver_(number_));
     // A rate the driver cannot set makes one of these, or the opening, fail.
     if (!port_.setBaudRate(settings_.rate) || !port_.setParity(settings_.parity)
         || !port_.setDataBits(settings_.dataBits) || !port_.setStopBits(settings_.stopBits)
         || !port_.setFlowControl(QSerialPort::NoFlowControl)) {
-        qCInfo(lcLink) << port_.portName() << "refused the line settings:" << port_.errorString();
-        return false;
+        const QString why
+            = QStringLiteral("%1 refused the line settings: %2").arg(port_.portName(), port_.errorString());
+        qCInfo(lcLink) << why;
+        return why;
     }
     if (!port_.open(QIODevice::ReadWrite)) {
-        qCInfo(lcLink) << port_.portName() << "did not open"; // onError() has logged why
+        const QString why = QStringLiteral("%1 did not open: %2").arg(port_.portName(), port_.errorString());
+        qCInfo(lcLink) << why;
         port_.clearError();
-        return false;
+        return why;
     }
     // What waited on the line before the opening is not a reply to anything we sent.
     port_.clear(QSerialPort::AllDirections);
     lastEvent_ = NoEvent;
-    return true;
+    return std::nullopt;
 }
 
-void QtSerialPort::close()
+void QtSerialComponent::close()
 {
     if (port_.isOpen())
         port_.close();
     port_.clearError();
+    failure_.reset();
 }
 
-bool QtSerialPort::isOpen() const
+bool QtSerialComponent::isOpen() const
 {
-    return port_.isOpen();
+    return port_.isOpen() || failure_.has_value();
 }
 
-bool QtSerialPort::write(const QByteArray &bytes)
+std::optional<QString> QtSerialComponent::write(const QByteArray &bytes)
 {
-    if (!port_.isOpen() || bytes.isEmpty())
-        return false;
-    return port_.write(bytes) == bytes.size();
+    if (failure_)
+        return QStringLiteral("the port has failed: %1").arg(*failure_);
+    if (!port_.isOpen())
+        return QStringLiteral("the port is closed");
+    if (bytes.isEmpty())
+        return QStringLiteral("nothing to send");
+    if (port_.write(bytes) != bytes.size())
+        return QStringLiteral("%1 took only part of the frame: %2").arg(port_.portName(), port_.errorString());
+    return std::nullopt;
 }
 
-int QtSerialPort::lastEvent() const
+int QtSerialComponent::lastEvent() const
 {
     return lastEvent_;
 }
 
-int QtSerialPort::bytesWaiting() const
+int QtSerialComponent::bytesWaiting() const
 {
     return port_.isOpen() ? static_cast<int>(qMin<qint64>(port_.bytesAvailable(), 32767)) : 0;
 }
 
-QByteArray QtSerialPort::read()
+QByteArray QtSerialComponent::read()
 {
     return port_.isOpen() ? port_.read(readLimit_) : QByteArray();
 }
 
-void QtSerialPort::onError(QSerialPort::SerialPortError error)
+void QtSerialComponent::onError(QSerialPort::SerialPortError error)
 {
     if (error == QSerialPort::NoError)
         return;
-    // The device went away (adapter unplugged, far end of a terminal closed): reads then fail
-    // on every turn of the event loop. Close once, quietly, instead.
-    qCInfo(lcLink) << port_.portName() << "reported an error:" << port_.errorString();
-    if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError)
-        close();
-    else
+    const QString why = QStringLiteral("%1: %2").arg(port_.portName(), port_.errorString());
+    qCInfo(lcLink) << "error on" << why;
+    if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError) {
         port_.clearError();
+        return;
+    }
+    // The device went away (adapter unplugged, far end of a terminal closed): reads would fail
+    // on every turn of the event loop. The device is let go, but the port stays open in the
+    // window's eyes, refusing every send, until the operator closes it.
+    if (failure_)
+        return;
+    failure_ = why;
+    {
+        const QSignalBlocker quiet(&port_);
+        port_.close();
+        port_.clearError();
+    }
+    emit failed(why);
 }
 
 } // namespace morven

@@ -1,4 +1,5 @@
-// morvenctl's links to its targets: a TCP connection or a serial device.
+// morvenctl's stream links to its targets: a TCP connection or a serial device. The window does
+// not use them; its links are the components of link/serialcomponent.h and link/socketcomponent.h.
 #pragma once
 
 #include <QByteArray>
@@ -8,22 +9,25 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <optional>
+
 namespace morven {
 
-// The line to one target: a TCP connection or a serial device. Bytes are handed on the
+// morvenctl's line to one target: a TCP connection or a serial device. Bytes are handed on the
 // moment they arrive, so a reply is acted on as soon as its last byte is in.
-class TargetLink : public QObject
+class StreamLink : public QObject
 {
     Q_OBJECT
 public:
     using QObject::QObject;
-    ~TargetLink() override = default;
+    ~StreamLink() override = default;
 
     virtual QString name() const = 0;
     // Starts opening; opened() or openFailed() follows.
     virtual void open() = 0;
     virtual bool isOpen() const = 0;
-    virtual bool write(const QByteArray &bytes) = 0;
+    // The reason when the bytes were not all handed to the system.
+    [[nodiscard]] virtual std::optional<QString> write(const QByteArray &bytes) = 0;
     virtual void close() = 0;
 
 signals:
@@ -34,18 +38,18 @@ signals:
     void lost(const QString &why);
 };
 
-class TcpTargetLink final : public TargetLink
+class TcpStreamLink final : public StreamLink
 {
     Q_OBJECT
 public:
     // A refused or unanswered connection is tried again until `patienceMs` has passed, since
     // a target's network side may come up with it.
-    TcpTargetLink(const QString &host, quint16 port, int patienceMs, QObject *parent = nullptr);
+    TcpStreamLink(const QString &host, quint16 port, int patienceMs, QObject *parent = nullptr);
 
     QString name() const override;
     void open() override;
     bool isOpen() const override;
-    bool write(const QByteArray &bytes) override;
+    std::optional<QString> write(const QByteArray &bytes) override;
     void close() override;
 
 private:
@@ -60,16 +64,16 @@ private:
     bool wasOpen_ = false;
 };
 
-class SerialTargetLink final : public TargetLink
+class SerialStreamLink final : public StreamLink
 {
     Q_OBJECT
 public:
-    SerialTargetLink(const QString &device, qint32 baud, QObject *parent = nullptr);
+    SerialStreamLink(const QString &device, qint32 baud, QObject *parent = nullptr);
 
     QString name() const override { return device_; }
     void open() override;
     bool isOpen() const override { return port_.isOpen(); }
-    bool write(const QByteArray &bytes) override;
+    std::optional<QString> write(const QByteArray &bytes) override;
     void close() override;
 
 private:

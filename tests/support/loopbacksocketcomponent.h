@@ -1,7 +1,7 @@
-// The window's socket in tests: real, but loopback only.
+// The window's socket component in tests: real, but loopback only.
 #pragma once
 
-#include "link/qttcpsocket.h"
+#include "link/qtsocketcomponent.h"
 
 #include <QStringList>
 
@@ -9,15 +9,15 @@ namespace morven::test {
 
 // The window's socket in tests: a real socket that refuses every host but loopback, so a
 // mistake fails the test instead of sending a packet. It keeps the hosts it was asked for.
-class LoopbackOnlySocket final : public TcpSocket
+class LoopbackSocketComponent final : public SocketComponent
 {
 public:
-    LoopbackOnlySocket();
+    LoopbackSocketComponent();
 
     void close() override { inner_.close(); }
-    bool connectTo(const QString &host, const QString &port) override;
+    std::optional<QString> connectTo(const QString &host, const QString &port) override;
     bool isConnected() const override { return inner_.isConnected(); }
-    bool send(const QByteArray &bytes) override { return inner_.send(bytes); }
+    std::optional<QString> send(const QByteArray &bytes) override { return inner_.send(bytes); }
     qint64 bytesReceived() const override { return inner_.bytesReceived(); }
     QByteArray getData(qint64 maxBytes) override { return inner_.getData(maxBytes); }
 
@@ -25,7 +25,7 @@ public:
     QStringList refused; // the hosts that were not loopback
 
 private:
-    QtTcpSocket inner_;
+    QtSocketComponent inner_;
 };
 
 } // namespace morven::test

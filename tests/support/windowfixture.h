@@ -4,11 +4,11 @@
 #include "app/formtimer.h"
 #include "app/frmmain.h"
 #include "app/lamp.h"
-#include "link/qtserialport.h"
-#include "support/faketcpsocket.h"
-#include "support/loopbacksocket.h"
+#include "link/qtserialcomponent.h"
+#include "support/fakesocketcomponent.h"
+#include "support/loopbacksocketcomponent.h"
 #include "support/pty.h"
-#include "support/recordingserialport.h"
+#include "support/recordingserialcomponent.h"
 #include "support/scripteddialogs.h"
 
 #include <QAbstractButton>
@@ -69,10 +69,10 @@ struct WindowDriver
 // A window whose links are fakes that the test drives by hand.
 struct FakeLinkWindow : WindowDriver
 {
-    FakeLinkWindow() { build(serial, socket, std::make_unique<RecordingSerialPort>()); }
+    FakeLinkWindow() { build(serial, socket, std::make_unique<RecordingSerialComponent>()); }
 
-    RecordingSerialPort *serial = nullptr;
-    FakeTcpSocket *socket = nullptr;
+    RecordingSerialComponent *serial = nullptr;
+    FakeSocketComponent *socket = nullptr;
 };
 
 // A window on a pseudo-terminal (port 1; other numbers name no device) and a loopback-only socket.
@@ -80,7 +80,7 @@ struct WindowFixture : WindowDriver
 {
     WindowFixture()
     {
-        build(serial, socket, std::make_unique<QtSerialPort>([this](int n) {
+        build(serial, socket, std::make_unique<QtSerialComponent>([this](int n) {
             requestedPorts << n;
             return n == 1 ? device : QStringLiteral("/nonexistent/ttyMORVEN%1").arg(n);
         }));
@@ -91,8 +91,8 @@ struct WindowFixture : WindowDriver
     Pty pty;
     QString device = pty.slavePath(); // what port 1 opens
     QList<int> requestedPorts;
-    QtSerialPort *serial = nullptr;
-    LoopbackOnlySocket *socket = nullptr;
+    QtSerialComponent *serial = nullptr;
+    LoopbackSocketComponent *socket = nullptr;
 };
 
 } // namespace morven::test
