@@ -57,16 +57,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::string file(h.rest());
     if (flags & 64) {
         const std::size_t end = std::min(file.find_first_of("\r\n"), file.size());
-        std::string blank;
+        std::string padded;
         for (std::size_t i = 0; i < 2000u + seed; ++i)
-            blank += "\r\n";
-        blank.insert(0, file, 0, end);
-        blank.append(file, end);
+            padded += "\r\n";
+        padded.insert(0, file, 0, end);
+        padded.append(file, end);
         // Not where the blank lines would be converted as binary data: slow, and of no use.
         const bool binary = options.inputFormat == InputFormat::Binary
-            || (!options.inputFormat && morven::sniffFormat(std::string_view(blank).substr(0, kHead)) == InputFormat::Binary);
+            || (!options.inputFormat && morven::sniffFormat(std::string_view(padded).substr(0, kHead)) == InputFormat::Binary);
         if (!options.format || !binary)
-            file = std::move(blank);
+            file = std::move(padded);
     }
 
     const fuzzref::InputRun whole = fuzzref::runInput(options, file);
