@@ -11,7 +11,8 @@
 //
 // Fed whole or in pieces of any size, the reader writes the same records: exactly those the
 // reference writer makes for the bytes at address + i, wrapping past 0xFFFFFFFF to 0. Loaded
-// further down than 16 MiB below the top, records go out as the bytes come.
+// further down than 16 MiB below the top, records go out as the bytes come; closer to the top,
+// none go out before the bytes wrap.
 #include "fuzzcheck.h"
 
 #include "records/binaryreader.h"
@@ -48,6 +49,7 @@ Result read(std::uint32_t address, std::string_view file, fuzzref::Pieces *piece
         written += dataBytes(r.records, seen);
         seen = r.records.size();
         FUZZ_CHECK(!streams || written + 15 >= fed + n); // a record's worth at most waits
+        FUZZ_CHECK(streams || fed + n > kTop - address || r.records.empty()); // held until they wrap
     }
     if (!r.error)
         r.error = reader.finish();

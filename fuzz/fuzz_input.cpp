@@ -36,6 +36,31 @@ std::optional<InputFormat> decide(const morven::InputOptions &o, std::string_vie
     return format;
 }
 
+// Good Intel HEX records converted: a chunk is printed after eight data records, or before another
+// record once it holds bytes; data records still pending at the end are refused, from the first
+// of them, when they hold bytes; nothing else is.
+void checkLeftOut(std::string_view file, const fuzzref::InputRun &run)
+{
+    std::vector<std::string> lines;
+    fuzzref::splitLines(file, lines, true);
+    std::vector<std::size_t> pending; // lines of the data records since the last chunk
+    std::size_t bytes = 0;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].empty())
+            continue;
+        if (morven::checkIntelHexRecord(lines[i]))
+            return; // refused for itself
+        const bool isData = lines[i][7] == '0' && lines[i][8] == '0';
+        if ((!isData && bytes > 0) || pending.size() == 8)
+            pending.clear(), bytes = 0;
+        if (isData)
+            pending.push_back(i), bytes += fuzzref::codecPair(std::uint8_t(lines[i][1]), std::uint8_t(lines[i][2]));
+    }
+    const bool saidSo = run.error && run.error->message.find("not followed by") != std::string::npos;
+    FUZZ_CHECK((bytes > 0) == saidSo || (run.error && run.error->line > 0 && !saidSo)); // or a record refused
+    FUZZ_CHECK(!saidSo || run.error->line == pending[0] + 1);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
@@ -93,6 +118,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             FUZZ_CHECK(line[1] == expected && !morven::checkDownloadLine(line));
         // Binary data always makes records, and they always close their last chunk.
         FUZZ_CHECK(*format != InputFormat::Binary || (!whole.error && !whole.lines.empty()));
+        if (*format == InputFormat::IntelHex)
+            checkLeftOut(file, whole);
         return 0;
     }
     // Not converted: the non-blank lines as they are, up to the first that is no download line.
