@@ -51,10 +51,10 @@ void checkLeftOut(std::string_view file, const fuzzref::InputRun &run)
         if (morven::checkIntelHexRecord(lines[i]))
             return; // refused for itself
         const bool isData = lines[i][7] == '0' && lines[i][8] == '0';
-        if ((!isData && bytes > 0) || pending.size() == 8)
-            pending.clear(), bytes = 0;
         if (isData)
             pending.push_back(i), bytes += fuzzref::codecPair(std::uint8_t(lines[i][1]), std::uint8_t(lines[i][2]));
+        if ((!isData && bytes > 0) || pending.size() == 8)
+            pending.clear(), bytes = 0;
     }
     const bool saidSo = run.error && run.error->message.find("not followed by") != std::string::npos;
     FUZZ_CHECK((bytes > 0) == saidSo || (run.error && run.error->line > 0 && !saidSo)); // or a record refused
