@@ -89,7 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         padded.append(file, end);
         // Not where the blank lines would be converted as binary data: slow, and of no use.
         const bool binary = options.inputFormat == InputFormat::Binary
-            || (!options.inputFormat && morven::sniffFormat(std::string_view(padded).substr(0, kHead)) == InputFormat::Binary);
+            || (!options.inputFormat
+                && morven::sniffFormat(std::string_view(padded).substr(0, kHead)) == InputFormat::Binary);
         if (!options.format || !binary)
             file = std::move(padded);
     }

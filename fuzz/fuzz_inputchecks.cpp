@@ -44,7 +44,9 @@ std::string intelHexVerdict(std::string_view line, std::string &fixed)
     if (line.empty() || line[0] != ':')
         return "is not an Intel HEX record";
     const std::size_t pairs = (line.size() - 1) / 2;
-    auto pair = [&](std::size_t i) { return fuzzref::codecPair(std::uint8_t(line[1 + 2 * i]), std::uint8_t(line[2 + 2 * i])); };
+    auto pair = [&](std::size_t i) {
+        return fuzzref::codecPair(std::uint8_t(line[1 + 2 * i]), std::uint8_t(line[2 + 2 * i]));
+    };
     const std::size_t ll = pairs > 0 ? pair(0) : 0;
     if (pairs < ll + 5)
         return "the record is cut short: with " + std::to_string(ll) + " data bytes";

@@ -53,11 +53,13 @@ Reference read(const std::vector<std::string> &lines)
         const unsigned type = fuzzref::hexValue(std::uint8_t(l[1]));
         std::vector<std::uint8_t> bytes; // count, then address, data and checksum
         for (std::size_t j = 2; j + 1 < l.size(); j += 2)
-            bytes.push_back(std::uint8_t(fuzzref::hexValue(std::uint8_t(l[j])) << 4 | fuzzref::hexValue(std::uint8_t(l[j + 1]))));
+            bytes.push_back(
+                std::uint8_t(fuzzref::hexValue(std::uint8_t(l[j])) << 4 | fuzzref::hexValue(std::uint8_t(l[j + 1]))));
         unsigned sum = 0;
         for (const std::uint8_t b : bytes)
             sum += b;
-        if (type == 4 || type > 9 || l.size() % 2 != 0 || bytes[0] == 0 || bytes[0] != bytes.size() - 1 || sum % 256 != 255)
+        if (type == 4 || type > 9 || l.size() % 2 != 0 || bytes[0] == 0 || bytes[0] != bytes.size() - 1
+            || sum % 256 != 255)
             continue;
         const std::size_t length = bytes.size() - 2, naddr = addressLength(type, length);
         if (length < naddr)

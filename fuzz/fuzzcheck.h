@@ -162,7 +162,8 @@ inline std::vector<std::string> intelHexImage(const std::vector<Run> &runs, std:
         }
     }
     if (start) {
-        const char bytes[4] = {char(*start >> 24), char(*start >> 16 & 255), char(*start >> 8 & 255), char(*start & 255)};
+        const char bytes[4]
+            = {char(*start >> 24), char(*start >> 16 & 255), char(*start >> 8 & 255), char(*start & 255)};
         lines.push_back(hexRecord(5, 0, std::string_view(bytes, 4)));
     }
     lines.push_back(hexRecord(1, 0, {}));

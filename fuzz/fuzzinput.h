@@ -26,8 +26,8 @@ struct InputRun
 
 // `file` fed whole (pieces == nullptr) or in pieces of 0 to `most` bytes, then finished; a run
 // stops at its first error, as morvenctl does.
-inline InputRun runInput(const morven::InputOptions &options, std::string_view file, Pieces *pieces = nullptr,
-    std::size_t most = 0)
+inline InputRun runInput(
+    const morven::InputOptions &options, std::string_view file, Pieces *pieces = nullptr, std::size_t most = 0)
 {
     InputRun run;
     morven::FirmwareInput input(options, [&](std::string_view line) { run.lines.emplace_back(line); });
