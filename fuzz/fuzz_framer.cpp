@@ -51,6 +51,27 @@ std::vector<std::string> framed(std::string_view stream, std::size_t maxFrame, s
     return frames;
 }
 
+// Download lists of 0 to 255 distinct lines of different lengths, and where each line stands.
+// Line i is the same in every list, so they are made once, not on every input.
+struct Lists
+{
+    std::vector<morven::LineStore> byCount;
+    std::map<std::string, std::size_t, std::less<>> index;
+
+    Lists()
+        : byCount(256)
+    {
+        for (std::size_t i = 0; i < 255; ++i) {
+            std::string line = ":W";
+            fuzzref::appendHex(line, std::uint8_t(i));
+            line += std::string(i % 3, 'A') + ';';
+            index.emplace(line, i);
+            byCount[i + 1] = byCount[i];
+            byCount[i + 1].append(line);
+        }
+    }
+};
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
@@ -75,14 +96,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     options.kind = flags & 8 ? 'O' : 'W';
     options.download = !(flags & 16);
     options.maxLinkTests = flags >> 5 & 3;
-    morven::LineStore lines; // distinct lines of different lengths
-    std::map<std::string, std::size_t> index;
-    for (std::size_t i = 0; i < lineCount; ++i) {
-        std::string line = ":W";
-        fuzzref::appendHex(line, std::uint8_t(i));
-        lines.append(line + std::string(i % 3, 'A') + ';');
-        index.emplace(std::string(lines.at(i)), i);
-    }
+    static const Lists lists;
+    const morven::LineStore &lines = lists.byCount[lineCount];
     const std::uint8_t announce[5] = {0, 0, 2, 0, std::uint8_t(lineCount)};
     const std::string announceFrame = fuzzref::frame(options.kind, announce, 5);
 
@@ -113,8 +128,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             return;
         // A line: the one the replies moved to (restarting at 0, again, or one on), never more
         // than 11 times in a row, with every line before it counted as accepted.
-        const auto it = index.find(step.send);
-        FUZZ_CHECK(it != index.end());
+        const auto it = lists.index.find(step.send);
+        FUZZ_CHECK(it != lists.index.end() && it->second < lineCount);
         const long line = long(it->second);
         FUZZ_CHECK(lastLine < 0 || line == 0 || line == lastLine || line == lastLine + 1);
         inARow = line == lastLine ? inARow + 1 : 1;

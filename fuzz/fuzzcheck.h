@@ -2,11 +2,14 @@
 // references written apart from the code under test, so a property never checks it against itself.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // A violated property is a crash for libFuzzer: it keeps the input as crash-<sha1>.
 #define FUZZ_CHECK(cond)                                                                                               \
@@ -113,5 +116,70 @@ template <class Out> void splitLines(std::string_view bytes, Out &out, bool anyE
     if (!line.empty())
         out.push_back(line);
 }
+
+// Bytes at consecutive addresses from `address`.
+struct Run
+{
+    std::uint64_t address;
+    std::string bytes;
+};
+
+// One Intel HEX record line.
+inline std::string hexRecord(std::uint8_t type, std::uint16_t offset, std::string_view data)
+{
+    std::string r = ":";
+    unsigned sum = 0;
+    auto put = [&](std::uint8_t b) { appendHex(r, b), sum += b; };
+    put(std::uint8_t(data.size()));
+    put(std::uint8_t(offset >> 8));
+    put(std::uint8_t(offset));
+    put(type);
+    for (const char c : data)
+        put(std::uint8_t(c));
+    appendHex(r, std::uint8_t(-sum));
+    return r;
+}
+
+// A memory image as srec_cat -intel -obs=16 writes it: runs in ascending order, none touching the
+// next, each cut into records of at most 16 bytes that never go past a multiple of 1792; a type 04
+// record whenever the upper address half differs from the last one said; the start address; the end.
+inline std::vector<std::string> intelHexImage(const std::vector<Run> &runs, std::optional<std::uint32_t> start)
+{
+    std::vector<std::string> lines;
+    std::optional<std::uint16_t> upper;
+    for (const Run &run : runs) {
+        for (std::size_t at = 0; at < run.bytes.size();) {
+            const std::uint64_t address = run.address + at;
+            std::size_t n = std::min<std::size_t>(16, run.bytes.size() - at);
+            n = std::min<std::uint64_t>(n, 1792 - address % 1792);
+            if (upper != std::uint16_t(address >> 16)) {
+                upper = std::uint16_t(address >> 16);
+                const char half[2] = {char(*upper >> 8), char(*upper & 255)};
+                lines.push_back(hexRecord(4, 0, std::string_view(half, 2)));
+            }
+            lines.push_back(hexRecord(0, std::uint16_t(address), std::string_view(run.bytes).substr(at, n)));
+            at += n;
+        }
+    }
+    if (start) {
+        const char bytes[4]
+            = {char(*start >> 24), char(*start >> 16 & 255), char(*start >> 8 & 255), char(*start & 255)};
+        lines.push_back(hexRecord(5, 0, std::string_view(bytes, 4)));
+    }
+    lines.push_back(hexRecord(1, 0, {}));
+    return lines;
+}
+
+// A pseudo-random sequence for piece sizes, the same on every run.
+struct Pieces
+{
+    std::uint32_t seed;
+    // The next piece size, from 0 to `most`.
+    std::size_t next(std::size_t most)
+    {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % (most + 1);
+    }
+};
 
 } // namespace fuzzref

@@ -48,7 +48,10 @@ std::optional<InputError> FirmwareInput::decide()
     // Binary input said so is raw bytes whatever they look like: a lone 0x0A is one byte of
     // image, not a blank text file.
     const bool binary = options_.inputFormat == InputFormat::Binary;
-    const InputFormat sniffed = binary ? InputFormat::Binary : sniffFormat(head_);
+    // Only the first kHeadBytes tell, however many more the first feed brought: a file read
+    // whole and the same file read from a pipe in small pieces must get the same format.
+    const InputFormat sniffed
+        = binary ? InputFormat::Binary : sniffFormat(std::string_view(head_).substr(0, kHeadBytes));
     if (sniffed == InputFormat::Empty || head_.empty())
         return fileError("is empty: there is nothing to send");
     format_ = options_.inputFormat.value_or(sniffed);
