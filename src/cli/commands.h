@@ -1,11 +1,14 @@
 // The commands of morvenctl.
 #pragma once
 
-#include "cli/exitcodes.h"
+#include "station/exitcodes.h"
 
 #include <QStringList>
 
 namespace morven::cli {
+
+// A target's run and its outcome codes live with the station, which runs them too.
+using namespace morven::station;
 
 // Each takes the arguments from the subcommand's name on and returns the exit status; a bad
 // command line or input file ends it by throwing Failure (see cmdline/cmdline.h).

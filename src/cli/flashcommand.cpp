@@ -1,11 +1,11 @@
 // morvenctl flash, ping and erase: one job per target, all at once, on the same session rules
 // as the window.
 #include "cli/commands.h"
-#include "cli/flashjob.h"
+#include "station/flashjob.h"
 #include "cli/inputfile.h"
 #include "cli/interrupts.h"
 #include "cli/reporter.h"
-#include "cli/trace.h"
+#include "station/trace.h"
 #include "link/endpoint.h"
 #include "link/serialports.h"
 
@@ -101,7 +101,8 @@ int runJobs(const CommandLine &cl, const LinkOptions &lo, const LineStore &lines
     }
 
     Trace trace;
-    trace.open(cl.isSet(lo.trace), cl.value(lo.log));
+    if (const auto why = trace.open(cl.isSet(lo.trace), cl.value(lo.log)))
+        fail(BadInput, QStringLiteral("--log: %1").arg(*why));
 
     std::vector<std::unique_ptr<FlashJob>> jobs;
     for (auto &link : links)

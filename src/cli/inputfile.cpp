@@ -1,7 +1,7 @@
 // The input file options of convert and flash, and reading the file.
 #include "cli/inputfile.h"
 
-#include "cli/exitcodes.h"
+#include "station/exitcodes.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -9,6 +9,8 @@
 #include <cstdio>
 
 namespace morven::cli {
+
+using namespace morven::station;
 
 void InputFileOptions::addTo(CommandLine &cl, bool forFlash) const
 {

@@ -1,7 +1,7 @@
 // SIGINT and SIGTERM as a signal on morvenctl's event loop.
 #include "cli/interrupts.h"
 
-#include "cli/exitcodes.h"
+#include "station/exitcodes.h"
 #include "cmdline/cmdline.h"
 
 #include <csignal>
@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 namespace morven::cli {
+
+using namespace morven::station;
 
 namespace {
 int pipeFds[2] = {-1, -1};

@@ -1,7 +1,7 @@
 // morvenctl's progress lines, JSON events and closing lines.
 #include "cli/reporter.h"
 
-#include "cli/flashjob.h"
+#include "station/flashjob.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 namespace morven::cli {
+
+using namespace morven::station;
 
 namespace {
 const char *stageName(FlashSession::Stage stage)

@@ -10,9 +10,13 @@
 #include <memory>
 #include <vector>
 
+namespace morven::station {
+class FlashJob;
+}
+
 namespace morven::cli {
 
-class FlashJob;
+using station::FlashJob;
 
 // Tells the operator how the targets are doing: a progress line per target on stderr (redrawn
 // in place on a terminal; plain, stable lines otherwise, for wrappers to parse), JSON events on

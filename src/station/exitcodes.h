@@ -1,8 +1,8 @@
-// morvenctl's exit statuses.
+// How a target's run ended: morvenctl's exit statuses, one per stage that can fail.
 #pragma once
 
-// What morvenctl's exit status tells a script: one code per stage that can fail.
-namespace morven::cli {
+// What a target's run ends with, and morvenctl's exit status: one code per stage that can fail.
+namespace morven::station {
 
 enum ExitCode {
     Ok = 0,
@@ -16,4 +16,4 @@ enum ExitCode {
     OverallTimeout = 8, // the whole run took longer than --timeout
 };
 
-} // namespace morven::cli
+} // namespace morven::station

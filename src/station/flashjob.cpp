@@ -1,11 +1,11 @@
-// One target's whole run in morvenctl: its link and its update session.
-#include "cli/flashjob.h"
+// One target's whole run: its link and its update session, for morvenctl and the station.
+#include "station/flashjob.h"
 
-#include "cli/trace.h"
+#include "station/trace.h"
 #include "link/bytes.h"
 #include "update/logging.h"
 
-namespace morven::cli {
+namespace morven::station {
 
 namespace {
 ExitCode codeFor(FlashSession::Failure failure)
@@ -180,4 +180,4 @@ QString FlashJob::whereLeft() const
     return QStringLiteral("not touched");
 }
 
-} // namespace morven::cli
+} // namespace morven::station

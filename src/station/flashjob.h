@@ -1,7 +1,7 @@
-// One target's whole run in morvenctl: its link and its update session.
+// One target's whole run: its link and its update session, for morvenctl and the station.
 #pragma once
 
-#include "cli/exitcodes.h"
+#include "station/exitcodes.h"
 #include "update/flashsession.h"
 #include "update/replyframer.h"
 #include "link/streamlink.h"
@@ -13,7 +13,7 @@
 #include <memory>
 #include <optional>
 
-namespace morven::cli {
+namespace morven::station {
 
 class Trace;
 
@@ -76,4 +76,4 @@ private:
     QString message_;
 };
 
-} // namespace morven::cli
+} // namespace morven::station

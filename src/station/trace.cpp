@@ -1,23 +1,25 @@
-// morvenctl's frame log (--trace, --log).
-#include "cli/trace.h"
+// The frame log of a target's run (morvenctl --trace, --log).
+#include "station/trace.h"
 
-#include "cli/exitcodes.h"
-#include "cmdline/cmdline.h"
 
 #include <QDateTime>
 
 #include <cstdio>
 
-namespace morven::cli {
+namespace morven::station {
 
-void Trace::open(bool toStderr, const QString &logPath)
+std::optional<QString> Trace::open(bool toStderr, const QString &logPath)
 {
     toStderr_ = toStderr;
     if (logPath.isEmpty())
-        return;
+        return std::nullopt;
     file_ = std::make_unique<QFile>(logPath);
-    if (!file_->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
-        fail(BadInput, QStringLiteral("--log: %1: %2").arg(logPath, file_->errorString()));
+    if (!file_->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+        const QString why = QStringLiteral("%1: %2").arg(logPath, file_->errorString());
+        file_.reset();
+        return why;
+    }
+    return std::nullopt;
 }
 
 void Trace::write(const QString &target, QLatin1String direction, const QByteArray &bytes)
@@ -46,4 +48,4 @@ void Trace::write(const QString &target, QLatin1String direction, const QByteArr
         file_->write(line);
 }
 
-} // namespace morven::cli
+} // namespace morven::station
