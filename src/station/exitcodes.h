@@ -14,6 +14,7 @@ enum ExitCode {
     LineRejected = 6, // one line was rejected 11 times
     ReplyTimeout = 7, // the target stopped answering, or the link went down
     OverallTimeout = 8, // the whole run took longer than --timeout
+    Interrupted = 130, // SIGINT (SIGTERM ends morvenctl with 143)
 };
 
 } // namespace morven::station

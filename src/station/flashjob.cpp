@@ -28,12 +28,20 @@ ExitCode codeFor(FlashSession::Failure failure)
 
 FlashJob::FlashJob(std::unique_ptr<StreamLink> link, const LineStore &lines, const FlashSession::Options &options,
     const JobTiming &timing, Trace *trace, QObject *parent)
+    : FlashJob(*link, lines, options, timing, trace, parent)
+{
+    owned_ = std::move(link);
+}
+
+FlashJob::FlashJob(StreamLink &link, const LineStore &lines, const FlashSession::Options &options,
+    const JobTiming &timing, Trace *trace, QObject *parent)
     : QObject(parent)
-    , link_(std::move(link))
+    , link_(&link)
     , session_(lines,
           [&] {
               FlashSession::Options o = options;
-              o.maxLinkTests = std::max(1, timing.waitTimeoutMs / std::max(1, timing.probeIntervalMs));
+              o.maxLinkTests
+                  = timing.waitTimeoutMs > 0 ? std::max(1, timing.waitTimeoutMs / std::max(1, timing.probeIntervalMs)) : 0;
               return o;
           }())
     , timing_(timing)
@@ -42,17 +50,20 @@ FlashJob::FlashJob(std::unique_ptr<StreamLink> link, const LineStore &lines, con
     timer_.setSingleShot(true);
     timer_.setTimerType(Qt::PreciseTimer);
     connect(&timer_, &QTimer::timeout, this, &FlashJob::onTimeout);
-    connect(link_.get(), &StreamLink::opened, this, &FlashJob::onOpened);
-    connect(link_.get(), &StreamLink::openFailed, this,
+    connect(link_, &StreamLink::opened, this, &FlashJob::onOpened);
+    connect(link_, &StreamLink::openFailed, this,
         [this](const QString &why) { finish(LinkFailed, QStringLiteral("cannot open the link: %1").arg(why)); });
-    connect(link_.get(), &StreamLink::received, this, &FlashJob::onReceived);
-    connect(link_.get(), &StreamLink::lost, this, [this](const QString &why) { finish(ReplyTimeout, why); });
+    connect(link_, &StreamLink::received, this, &FlashJob::onReceived);
+    connect(link_, &StreamLink::lost, this, [this](const QString &why) { finish(ReplyTimeout, why); });
 }
 
 void FlashJob::start()
 {
     clock_.start();
-    link_->open();
+    if (!owned_ && link_->isOpen())
+        onOpened();
+    else
+        link_->open();
 }
 
 double FlashJob::elapsedSeconds() const
@@ -143,7 +154,8 @@ void FlashJob::finish(int code, const QString &why)
     result_ = code;
     message_ = why;
     timer_.stop();
-    link_->close();
+    if (owned_)
+        link_->close();
     if (trace_)
         trace_->note(name(), QStringLiteral("link closed: %1").arg(whereLeft()));
     emit finished();

@@ -21,7 +21,7 @@ struct JobTiming
 {
     int replyTimeoutMs = 2000; // for a reply to any frame but the link test
     int probeIntervalMs = 200; // between link tests while waiting for the bootloader
-    int waitTimeoutMs = 30000; // for the bootloader to answer at all
+    int waitTimeoutMs = 30000; // for the bootloader to answer at all; 0 waits as long as it takes
 };
 
 // One target's whole run: open its link, then play the session over it, acting on every
@@ -30,8 +30,13 @@ class FlashJob : public QObject
 {
     Q_OBJECT
 public:
+    // The job owns its link: it opens it at the start and closes it at the end.
     FlashJob(std::unique_ptr<StreamLink> link, const LineStore &lines, const FlashSession::Options &options,
         const JobTiming &timing, Trace *trace, QObject *parent = nullptr);
+    // The link stays its owner's, open before and after the run: a station slot keeps one link
+    // to its fixture position, as reopening a serial port may reset the board behind it.
+    FlashJob(StreamLink &link, const LineStore &lines, const FlashSession::Options &options, const JobTiming &timing,
+        Trace *trace, QObject *parent = nullptr);
 
     void start();
     // Ends the run from outside (the overall time is up, or the run was interrupted).
@@ -61,7 +66,8 @@ private:
     void finish(int code, const QString &why);
     void armTimer();
 
-    std::unique_ptr<StreamLink> link_;
+    std::unique_ptr<StreamLink> owned_;
+    StreamLink *link_;
     FlashSession session_;
     JobTiming timing_;
     Trace *trace_;

@@ -99,6 +99,9 @@ FlashSession::Step FlashSession::onReply(std::string_view frame)
         }
         if (step.kind == StepOutcome::SendLine) {
             acceptedUpTo(step.line);
+            if (step.line == lastLineSent_)
+                ++retries_;
+            lastLineSent_ = step.line;
             return {std::string(lines_.at(step.line)), false};
         }
         return {std::string(), false};

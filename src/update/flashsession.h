@@ -5,6 +5,7 @@
 #include "update/engine.h"
 #include "records/linestore.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -57,6 +58,8 @@ public:
     std::size_t totalLines() const { return lines_.size(); }
     // Lines the target has accepted so far.
     std::size_t linesDone() const { return linesDone_; }
+    // Lines sent again because the target rejected them (or its answer did not move the download).
+    std::size_t retries() const { return retries_; }
     // Bytes of the lines accepted so far, and of all the lines.
     std::size_t bytesDone() const { return bytesDone_; }
     std::size_t totalBytes() const { return lines_.byteSize(); }
@@ -84,6 +87,8 @@ private:
     ReplyState reply_;
     EngineState engine_;
     std::size_t linesDone_ = 0;
+    std::size_t retries_ = 0;
+    std::size_t lastLineSent_ = SIZE_MAX;
     std::size_t bytesDone_ = 0;
     int linkTests_ = 0;
     int eraseStatus_ = -1;
