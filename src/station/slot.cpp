@@ -193,7 +193,8 @@ void Slot::startUnit()
     connect(job_.get(), &FlashJob::finished, this, &Slot::onJobFinished);
     setPhase(Phase::Flashing);
     emit unitStarted();
-    job_->start();
+    if (job_) // not stopped by the unit's start (a unit that cannot be recorded never runs)
+        job_->start();
 }
 
 void Slot::onJobFinished()

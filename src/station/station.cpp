@@ -1,0 +1,195 @@
+// The production station: a recipe's slots, each on its own loop, and a record for every unit.
+#include "station/station.h"
+
+#include "link/serialports.h"
+#include "station/logging.h"
+#include "version.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QSysInfo>
+#include <QUuid>
+
+namespace morven::station {
+
+Station::Station(QObject *parent)
+    : QObject(parent)
+{
+}
+
+Station::~Station()
+{
+    slots_.clear();
+}
+
+std::optional<QString> Station::open(const QString &recipePath, const StationOptions &options)
+{
+    options_ = options;
+    if (options_.stationName.isEmpty())
+        options_.stationName = QSysInfo::machineHostName();
+    if (const auto why = readRecipe(recipePath, recipe_))
+        return why;
+    if (const auto why = loadImage(recipe_, image_))
+        return why;
+    const QString where = options_.records.isEmpty() ? UnitRecords::defaultPath() : options_.records;
+    if (const auto why = records_.open(where))
+        return QStringLiteral("records %1: %2").arg(where, *why);
+    int interrupted = 0;
+    if (const auto why = records_.markInterrupted(options_.stationName, &interrupted))
+        return QStringLiteral("records %1: %2").arg(where, *why);
+    if (interrupted > 0)
+        qCInfo(lcStation) << interrupted << "units left running by an earlier run marked interrupted";
+    for (const SlotSpec &spec : recipe_.slotList) {
+        const std::size_t index = slots_.size();
+        slots_.push_back(std::make_unique<Slot>(setupFor(spec)));
+        Slot *slot = slots_.back().get();
+        connect(slot, &Slot::unitStarted, this, [this, index] { onUnitStarted(index); });
+        connect(slot, &Slot::unitEnded, this, [this, index] { onUnitEnded(index); });
+        connect(slot, &Slot::changed, this, [this, index] { emit slotChanged(index); });
+    }
+    current_.resize(slots_.size());
+    return std::nullopt;
+}
+
+SlotSetup Station::setupFor(const SlotSpec &spec)
+{
+    SlotSetup s;
+    s.label = spec.label;
+    s.port = spec.port.text;
+    s.timing.replyTimeoutMs = recipe_.replyTimeoutMs;
+    s.timing.probeIntervalMs = recipe_.probeIntervalMs;
+    s.timing.waitTimeoutMs = 0;
+    s.leaveProbes = recipe_.leaveProbes;
+    s.lines = &image_.lines;
+    s.letter = image_.letter;
+    const PortSpec port = spec.port;
+    const qint32 baud = recipe_.baud;
+    switch (port.kind) {
+    case PortKind::Device:
+        s.portExists = [device = port.device] { return QFileInfo::exists(device); };
+        s.makeLink = [device = port.device, baud](QString &) { return std::make_unique<SerialStreamLink>(device, baud); };
+        break;
+    case PortKind::UsbSerial:
+        s.portExists = [this, serial = port.usbSerial] { return usbSerials().contains(serial); };
+        s.makeLink = [serial = port.usbSerial, baud](QString &why) -> std::unique_ptr<StreamLink> {
+            QString device;
+            if (const auto problem = resolveSerialDevice(QLatin1String("usb:") + serial, listSerialPorts(), device)) {
+                why = *problem;
+                return nullptr;
+            }
+            return std::make_unique<SerialStreamLink>(device, baud);
+        };
+        break;
+    case PortKind::Tcp:
+        // One attempt a probe: a target that does not take the connection is not there yet.
+        s.makeLink = [host = port.host, tcpPort = port.port](QString &) {
+            return std::make_unique<TcpStreamLink>(host, tcpPort, 0);
+        };
+        break;
+    }
+    return s;
+}
+
+QList<QString> Station::usbSerials()
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (usbListedAt_ < 0 || now - usbListedAt_ >= 500) {
+        usbSerials_.clear();
+        for (const SerialPortRow &row : listSerialPorts())
+            if (!row.serialNumber.isEmpty())
+                usbSerials_ << row.serialNumber;
+        usbListedAt_ = now;
+    }
+    return usbSerials_;
+}
+
+void Station::run()
+{
+    for (std::size_t i = 0; i < slots_.size(); ++i) {
+        slots_[i]->run();
+        emit event(i, 0, QStringLiteral("waiting"), QJsonObject{{QStringLiteral("port"), slots_[i]->port()}});
+    }
+}
+
+void Station::startSlot(std::size_t index)
+{
+    if (index < slots_.size())
+        slots_[index]->startNow();
+}
+
+void Station::startAll()
+{
+    for (auto &slot : slots_)
+        slot->startNow();
+}
+
+void Station::stop()
+{
+    for (auto &slot : slots_)
+        slot->stop();
+}
+
+void Station::onUnitStarted(std::size_t index)
+{
+    Slot &slot = *slots_[index];
+    UnitRecord &r = current_[index];
+    r = UnitRecord();
+    r.unitId = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    r.slot = slot.label();
+    r.port = slot.port();
+    r.station = options_.stationName;
+    r.operatorName = options_.operatorName;
+    r.recipe = recipe_.name;
+    r.firmware = image_.fileName;
+    r.sha256 = image_.sha256;
+    r.toolVersion = QStringLiteral(MORVEN_VERSION);
+    r.startedAt = slot.unit().startedAt;
+    r.linesTotal = qint64(slot.unit().linesTotal);
+    if (const auto why = records_.startUnit(r)) {
+        // An unrecorded unit is what traceability forbids: this slot flashes nothing more.
+        recordTrouble_ = *why;
+        qCWarning(lcStation).noquote() << slot.label() << "cannot record the unit:" << *why;
+        emit event(index, slot.unit().number, QStringLiteral("record-failed"),
+            QJsonObject{{QStringLiteral("reason"), *why}});
+        r.unitId.clear();
+        slot.stop();
+        return;
+    }
+    emit event(index, slot.unit().number, QStringLiteral("started"),
+        QJsonObject{{QStringLiteral("unit_id"), r.unitId}, {QStringLiteral("port"), r.port}});
+}
+
+void Station::onUnitEnded(std::size_t index)
+{
+    const Slot &slot = *slots_[index];
+    const UnitReport &u = slot.unit();
+    UnitRecord &r = current_[index];
+    if (r.unitId.isEmpty())
+        return; // never recorded as started: nothing to complete
+    r.endedAt = u.endedAt;
+    r.result = u.interrupted ? UnitResult::Interrupted : u.passed ? UnitResult::Passed : UnitResult::Failed;
+    r.phase = u.phase;
+    r.reason = u.reason;
+    r.linesSent = qint64(u.linesSent);
+    r.retries = qint64(u.retries);
+    r.seconds = u.seconds;
+    QJsonObject details{{QStringLiteral("unit_id"), r.unitId}, {QStringLiteral("seconds"), u.seconds},
+        {QStringLiteral("lines"), qint64(u.linesSent)}, {QStringLiteral("of"), qint64(u.linesTotal)}};
+    if (!u.passed)
+        details.insert(QStringLiteral("reason"), u.reason);
+    if (const auto why = records_.endUnit(r)) {
+        recordTrouble_ = *why;
+        qCWarning(lcStation).noquote() << slot.label() << "cannot complete the unit's record:" << *why;
+        details.insert(QStringLiteral("record_error"), *why);
+        emit event(index, u.number, QStringLiteral("record-failed"), details);
+        if (slot.phase() != Slot::Phase::Stopped)
+            slots_[index]->stop();
+        return;
+    }
+    ++ended_;
+    if (r.result == UnitResult::Passed)
+        ++passed_;
+    emit event(index, u.number, resultName(r.result), details);
+}
+
+} // namespace morven::station
