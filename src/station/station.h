@@ -44,6 +44,8 @@ public:
     void startAll();
     // Every unit in progress is recorded as interrupted and every slot stops.
     void stop();
+    // The operator named in the records of units started from now on.
+    void setOperatorName(const QString &name) { options_.operatorName = name; }
 
     const Recipe &recipe() const { return recipe_; }
     const Image &image() const { return image_; }

@@ -1,0 +1,61 @@
+// morven-station: the production station's window, or its help and version on the command line.
+#include "cmdline/cmdline.h"
+#include "stationwindow/stationwindow.h"
+#include "version.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    const QString name = QStringLiteral("morven-station");
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "The production station: flashes many boards at once, one tile per fixture position, each board "
+        "starting by itself, with a record of every unit.\nThe toolkit's own options (-platform, -style, ...) "
+        "apply."));
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
+    const QCommandLineOption version(
+        {QStringLiteral("v"), QStringLiteral("version")}, QStringLiteral("Show the version."));
+    const QCommandLineOption records(QStringLiteral("records"),
+        QStringLiteral("Where the unit records go (default: the user's data folder)."), QStringLiteral("path"));
+    const QCommandLineOption operatorName(
+        QStringLiteral("operator"), QStringLiteral("The operator's name, kept in every record."), QStringLiteral("name"));
+    parser.addOptions({help, version, records, operatorName});
+    parser.addPositionalArgument(QStringLiteral("recipe"), QStringLiteral("The recipe to open (a JSON file)."),
+        QStringLiteral("[recipe]"));
+
+    // Help and version need no display, so they come before the application object; the
+    // toolkit's options are unknown here, so errors wait until QApplication has taken them out.
+    QStringList raw;
+    for (int i = 0; i < argc; ++i)
+        raw << QString::fromLocal8Bit(argv[i]);
+    parser.parse(raw);
+    if (parser.isSet(help)) {
+        std::fputs(qPrintable(morven::cli::helpText(parser, name)), stdout);
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        std::printf("%s %s\n", qPrintable(name), MORVEN_VERSION);
+        return 0;
+    }
+
+    QApplication app(argc, argv);
+    QCoreApplication::setApplicationName(name);
+    QCoreApplication::setApplicationVersion(QStringLiteral(MORVEN_VERSION));
+    if (!parser.parse(QCoreApplication::arguments()))
+        return morven::cli::usageError(name, parser.errorText());
+    if (const auto stray = morven::cli::strayArguments(parser, 1))
+        return morven::cli::usageError(name, *stray);
+    morven::station::StationOptions options;
+    options.records = parser.value(records);
+    options.operatorName = parser.value(operatorName);
+    morven::stationwindow::StationWindow window(options);
+    window.show();
+    if (!parser.positionalArguments().isEmpty())
+        (void)window.openRecipe(parser.positionalArguments().constFirst());
+    return app.exec();
+}
