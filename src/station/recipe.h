@@ -1,0 +1,89 @@
+// A station's recipe: the image every board gets and the fixture positions it is flashed on, as
+// an engineer fixes them in a JSON file that an operator only opens.
+#pragma once
+
+#include "records/conversion.h"
+#include "records/inputchecks.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace morven::station {
+
+// How a slot's port is named: by what stays put when boards come and go.
+enum class PortKind {
+    Device, // an absolute device path, best a /dev/serial/by-path name (the fixture position)
+    UsbSerial, // "usb:SERIAL": the USB adapter with that serial number, wherever it enumerates
+    Tcp, // "tcp:HOST:PORT"
+};
+
+struct PortSpec
+{
+    PortKind kind = PortKind::Device;
+    QString text; // as the recipe writes it, blanks around it removed
+    QString device; // Device: the cleaned path
+    QString usbSerial; // UsbSerial
+    QString host; // Tcp
+    quint16 port = 0; // Tcp
+
+    friend bool operator==(const PortSpec &, const PortSpec &) = default;
+};
+
+// Reads a port as a recipe names it: an absolute device path, usb:SERIAL or tcp:HOST:PORT
+// ("tcp:[IPV6]:PORT" for an IPv6 address). Returns why it is none of these.
+[[nodiscard]] std::optional<QString> parsePort(const QString &text, PortSpec &out);
+
+// Whether two ports reach the same board: the same device path, the same USB serial number, or
+// the same host (letter case aside) and TCP port.
+bool samePort(const PortSpec &a, const PortSpec &b);
+
+struct SlotSpec
+{
+    QString label; // the fixture position the tile shows, "A1"
+    PortSpec port;
+
+    friend bool operator==(const SlotSpec &, const SlotSpec &) = default;
+};
+
+struct Recipe
+{
+    QString name;
+    QString firmware; // as written: relative to the recipe's folder, or absolute
+    QString firmwarePath; // resolved against the recipe's folder
+    QString sha256; // 64 lower-case hexadecimal digits
+    Format format = Format::W;
+    std::optional<InputFormat> inputFormat; // IntelHex, Srec or Binary; guessed from the file when absent
+    std::optional<std::uint32_t> address; // binary input's load address
+    qint32 baud = 115200;
+    int replyTimeoutMs = 2000;
+    int probeIntervalMs = 200; // between link tests while a slot waits for a board
+    int leaveProbes = 3; // unanswered link tests in a row that mean the board has left
+    std::vector<SlotSpec> slotList; // "slots" (the name slots is a Qt keyword)
+    QJsonObject unitSerial; // "unit_serial" as written, read where serial numbers are given; empty when absent
+
+    friend bool operator==(const Recipe &, const Recipe &) = default;
+};
+
+// The limits of a recipe's numbers, which a window's editor offers too.
+inline constexpr qint32 MinBaud = 50, MaxBaud = 12000000;
+inline constexpr int MinReplyTimeoutMs = 10, MaxReplyTimeoutMs = 600000;
+inline constexpr int MinProbeIntervalMs = 10, MaxProbeIntervalMs = 60000;
+inline constexpr int MinLeaveProbes = 1, MaxLeaveProbes = 100;
+
+// Reads a recipe's JSON; `folder` is the recipe file's folder, which `firmware` is relative to.
+// Every refusal names the key or the slot it is about. `out` is only written on success.
+[[nodiscard]] std::optional<QString> parseRecipe(const QByteArray &json, const QString &folder, Recipe &out);
+
+// Reads and parses the recipe file at `path`; refusals start with the file's name.
+[[nodiscard]] std::optional<QString> readRecipe(const QString &path, Recipe &out);
+
+// The recipe as a file, every setting written out: parseRecipe reads it back to the same recipe
+// (with the same folder).
+QByteArray recipeJson(const Recipe &r);
+
+} // namespace morven::station
