@@ -51,8 +51,8 @@ QString jsonTypeName(const QJsonValue &v)
     return QStringLiteral("nothing");
 }
 
-// Whether text holds characters a file cannot carry (a lone half of a surrogate pair), which
-// would come back changed from a save.
+// Whether text is whole Unicode: a lone half of a surrogate pair (JSON's "\ud800") cannot go
+// into a record's UTF-8 unchanged, and names and labels end up there.
 bool isPortableText(const QString &s)
 {
     return QStringView(s).isValidUtf16();

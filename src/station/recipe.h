@@ -58,7 +58,9 @@ struct Recipe
     QString sha256; // 64 lower-case hexadecimal digits
     Format format = Format::W;
     std::optional<InputFormat> inputFormat; // IntelHex, Srec or Binary; guessed from the file when absent
-    std::optional<std::uint32_t> address; // binary input's load address
+    // Binary input's load address ("input_format": "bin" must say so), written "0x08000000";
+    // a decimal string or a JSON number reads too.
+    std::optional<std::uint32_t> address;
     qint32 baud = 115200;
     int replyTimeoutMs = 2000;
     int probeIntervalMs = 200; // between link tests while a slot waits for a board
