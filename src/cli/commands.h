@@ -18,6 +18,7 @@ int runPing(const QStringList &args);
 int runErase(const QStringList &args);
 int runPorts(const QStringList &args);
 int runSim(const QStringList &args);
+int runRecords(const QStringList &args);
 int runStation(const QStringList &args);
 
 const char *usage();

@@ -25,6 +25,7 @@ constexpr Entry kCommands[] = {
     {"erase", morven::cli::runErase},
     {"ports", morven::cli::runPorts},
     {"sim", morven::cli::runSim},
+    {"records", morven::cli::runRecords},
     {"station", morven::cli::runStation},
 };
 
@@ -81,6 +82,7 @@ const char *morven::cli::usage()
            "  erase    erase the target's flash (or, with --data, its data area)\n"
            "  ports    list the serial ports and how to name them\n"
            "  sim      run a simulated target\n"
+           "  records  print the record of every unit the production station flashed\n"
            "  station  run a production station from its recipe, one line per event\n"
            "\n"
            "'morvenctl help <command>' describes each command; exit codes are in morvenctl(1).\n";

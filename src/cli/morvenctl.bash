@@ -4,7 +4,7 @@ _morvenctl()
     local cur prev words cword
     _init_completion || return
 
-    local commands="convert flash ping erase ports sim help"
+    local commands="convert flash ping erase ports sim records help"
     if [[ $cword -eq 1 ]]; then
         COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
         return
@@ -30,10 +30,10 @@ _morvenctl()
         --baud)
             COMPREPLY=($(compgen -W "9600 19200 38400 57600 115200" -- "$cur"))
             return ;;
-        -o|--output|--save|--log)
+        -o|--output|--save|--log|--records)
             _filedir
             return ;;
-        --tcp|--address|--reply-timeout|--wait-timeout|--probe-interval|--timeout|--reject|--delay|--drop-after|--power-up-after|--idle|--erase-status)
+        --since|--tcp|--address|--reply-timeout|--wait-timeout|--probe-interval|--timeout|--reject|--delay|--drop-after|--power-up-after|--idle|--erase-status)
             return ;;
     esac
 
@@ -44,6 +44,7 @@ _morvenctl()
         ping) opts="$link" ;;
         erase) opts="$link --data --wait" ;;
         ports) opts="--json --help --version" ;;
+        records) opts="--records --json --csv --since --help --version" ;;
         sim) opts="--tcp --pty --erase-status --reject --delay --split --drop-after --silent --power-up-after --baud --idle --save --verbose --help --version" ;;
     esac
     if [[ $cur == -* ]]; then

@@ -5,6 +5,7 @@
 #include "support/cliprocess.h"
 #include "support/hostilepeer.h"
 #include "sim/simtarget.h"
+#include "station/unitrecords.h"
 #include "version.h"
 
 #include <QFile>
@@ -634,11 +635,85 @@ private slots:
                 QVERIFY2(port.toObject().contains(QLatin1String(key)), key);
     }
 
+    // The records as the station left them: CSV to the byte, JSON lines, a table, from a time on.
+    void recordsAsCsvJsonAndTable_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("expected");
+        const QByteArray header = "unit_id,slot,port,station,operator,recipe,firmware,sha256,tool_version,started_at,"
+                                  "ended_at,result,phase,reason,lines_sent,lines_total,retries,seconds,serial\r\n";
+        const QByteArray a
+            = "a,A1,tcp:127.0.0.1:7001,bench,Zo\xc3\xab,\"rev C, 2\",fw.hex,5e,1.16,2024-05-01T07:59:59.999Z,"
+              "2024-05-01T08:00:03.500Z,failed,download,\"line 42: \"\"NAK\"\"\",41,512,11,3.5,\r\n";
+        const QByteArray b = "b,A2,tcp:127.0.0.1:7002,bench,,\"rev C, 2\",fw.hex,5e,1.16,2024-05-01T08:00:00.000Z,,"
+                             "running,,,0,0,0,0,\r\n";
+        QTest::newRow("csv") << QStringList{"--csv"} << header + a + b;
+        QTest::newRow("csv, from a date") << QStringList{"--csv", "--since", "2024-05-01"} << header + a + b;
+        QTest::newRow("json, from a time with an offset")
+            << QStringList{"--json", "--since", "2024-05-01T10:00+02:00"}
+            << QByteArray(
+                   "{\"ended_at\":null,\"firmware\":\"fw.hex\",\"lines_sent\":0,\"lines_total\":0,\"operator\":\"\","
+                   "\"phase\":\"\",\"port\":\"tcp:127.0.0.1:7002\",\"reason\":\"\",\"recipe\":\"rev C, 2\","
+                   "\"result\":\"running\",\"retries\":0,\"seconds\":0,\"serial\":null,\"sha256\":\"5e\","
+                   "\"slot\":\"A2\",\"started_at\":\"2024-05-01T08:00:00.000Z\",\"station\":\"bench\","
+                   "\"tool_version\":\"1.16\",\"unit_id\":\"b\"}\n");
+        QTest::newRow("table") << QStringList{"--since", "2024-05-01T07:59:59.999"}
+                               << QByteArray("STARTED (UTC)        UNIT  STATION  SLOT  RECIPE    RESULT   LINES   "
+                                             "RETRIES  SECONDS  ENDED IN\n"
+                                             "2024-05-01 07:59:59  a     bench    A1    rev C, 2  failed   41/512  11"
+                                             "       3.5      download: line 42: \"NAK\"\n"
+                                             "2024-05-01 08:00:00  b     bench    A2    rev C, 2  running  0/0     0 "
+                                             "       0.0      -\n");
+        QTest::newRow("table, nothing since")
+            << QStringList{"--since", "2024-05-02"}
+            << QByteArray("STARTED (UTC)  UNIT  STATION  SLOT  RECIPE  RESULT  LINES  "
+                          "RETRIES  SECONDS  ENDED IN\n");
+    }
+    void recordsAsCsvJsonAndTable()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, expected);
+        const QString path = dir.filePath(QStringLiteral("units.sqlite"));
+        if (!QFile::exists(path)) {
+            station::UnitRecords records;
+            QCOMPARE(records.open(path).value_or("ok"), "ok");
+            station::UnitRecord r;
+            for (const char *id : {"a", "b"}) {
+                const bool first = id == QLatin1String("a");
+                r.unitId = id;
+                r.slot = first ? "A1" : "A2";
+                r.port = first ? "tcp:127.0.0.1:7001" : "tcp:127.0.0.1:7002";
+                r.operatorName = first ? "Zo\u00eb" : "";
+                r.station = "bench";
+                r.recipe = "rev C, 2";
+                r.firmware = "fw.hex";
+                r.sha256 = "5e";
+                r.toolVersion = "1.16";
+                r.startedAt = QDateTime::fromString(
+                    first ? "2024-05-01T07:59:59.999Z" : "2024-05-01T08:00:00Z", Qt::ISODateWithMs);
+                QCOMPARE(records.startUnit(r).value_or("ok"), "ok");
+            }
+            r.unitId = "a";
+            r.endedAt = QDateTime::fromString("2024-05-01T08:00:03.5Z", Qt::ISODateWithMs);
+            r.result = station::UnitResult::Failed;
+            r.phase = "download";
+            r.reason = "line 42: \"NAK\"";
+            r.linesSent = 41;
+            r.linesTotal = 512;
+            r.retries = 11;
+            r.seconds = 3.5;
+            QCOMPARE(records.endUnit(r).value_or("ok"), "ok");
+        }
+        const test::ProcessResult r = morvenctl(QStringList{"records", "--records", path} + args);
+        QVERIFY2(r.code == 0, r.err.constData());
+        QCOMPARE(r.out, expected);
+    }
+
     void versionAndHelpEverywhere()
     {
         const QByteArray version = "morvenctl " MORVEN_VERSION "\n";
         QCOMPARE(morvenctl({"--version"}).out, version);
-        for (const char *command : {"convert", "flash", "ping", "erase", "ports", "sim"}) {
+        for (const char *command : {"convert", "flash", "ping", "erase", "ports", "sim", "records"}) {
             QCOMPARE(morvenctl({command, "--version"}).out, version);
             const test::ProcessResult help = morvenctl({"help", command});
             QCOMPARE(help.code, 0);
@@ -681,6 +756,10 @@ private slots:
         add("ctl: no target", ctl, {"ping"}, ping,
             "give a target: --tcp HOST:PORT or --serial DEVICE (or set MORVENCTL_TCP or MORVENCTL_SERIAL)");
         add("ctl sim: unknown option", ctl, {"sim", "--bogus"}, "morvenctl sim", "Unknown option 'bogus'.");
+        add("ctl records: two formats", ctl, {"records", "--json", "--csv"}, "morvenctl records",
+            "--json and --csv: give one of them");
+        add("ctl records: bad time", ctl, {"records", "--since", "May 1"}, "morvenctl records",
+            "--since: 'May 1' is not an ISO 8601 date or date and time");
         add("ctl: unknown command", ctl, {"fly"}, "morvenctl", "no command 'fly'");
         add("ctl: help for an unknown command", ctl, {"help", "fly"}, "morvenctl", "no command 'fly'");
         add("ctl: unknown option before the command", ctl, {"--fast"}, "morvenctl", "unknown option '--fast'");
@@ -718,6 +797,10 @@ private slots:
                                           << QByteArray("--wait-timeout: '31536001' is not a number of seconds");
         QTest::newRow("bad address") << QStringList{"convert", "--format", "w", "--address", "0xZZ", "x.bin"}
                                      << QByteArray("--address: '0xZZ' is not an address");
+        QTest::newRow("records: not a database") << QStringList{"records", "--records", MORVENCTL_PATH}
+                                                 << QByteArray("is not a records database: it is no SQLite file");
+        QTest::newRow("records: none there") << QStringList{"records", "--records", "/nonexistent/units.sqlite"}
+                                             << QByteArray("no records at /nonexistent/units.sqlite: no such file");
         QTest::newRow("input format without format") << QStringList{"flash", "--input-format", "bin", "x.bin"}
                                                      << QByteArray("--input-format:");
     }
