@@ -86,7 +86,7 @@ void Tile::refresh()
     }
     const station::UnitReport &u = slot_.unit();
     if (flashing)
-        time_->setText(tr("%1 s").arg(u.startedAt.msecsTo(QDateTime::currentDateTimeUtc()) / 1000.0, 0, 'f', 1));
+        time_->setText(tr("%1 s").arg(double(u.startedAt.msecsTo(QDateTime::currentDateTimeUtc())) / 1000.0, 0, 'f', 1));
     else if (u.endedAt.isValid())
         time_->setText(tr("last unit %1 s").arg(u.seconds, 0, 'f', 1));
     else
