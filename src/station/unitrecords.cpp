@@ -52,6 +52,12 @@ const QStringList &schemaStatements()
     return statements;
 }
 
+// SQLite's own words when it has them, without the driver's "Unable to fetch row" after them.
+QString reason(const QSqlError &error)
+{
+    return error.databaseText().isEmpty() ? error.text() : error.databaseText();
+}
+
 int primaryCode(const QSqlError &error)
 {
     return error.nativeErrorCode().toInt() & 0xff;
@@ -161,7 +167,7 @@ std::optional<QString> UnitRecords::open(const QString &where)
     db.setDatabaseName(where);
     db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
     if (!db.open())
-        return QStringLiteral("cannot open the records %1: %2").arg(where, db.lastError().text());
+        return QStringLiteral("cannot open the records %1: %2").arg(where, reason(db.lastError()));
 
     const auto refuse = [&](const QString &why) {
         db.close();
@@ -174,7 +180,7 @@ std::optional<QString> UnitRecords::open(const QString &where)
     // only once the file is known to be ours or empty (SQLite only).
     QSqlQuery wal(db);
     if (!wal.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !wal.next())
-        return refuse(failure(QStringLiteral("cannot set up the records"), wal.lastError().text()));
+        return refuse(failure(QStringLiteral("cannot set up the records"), reason(wal.lastError())));
     wal.finish(); // an unfinished statement would keep every later transaction from committing
     if (empty)
         if (auto why = createSchema())
@@ -194,8 +200,8 @@ std::optional<QString> UnitRecords::inspect(bool &empty) const
         if (primaryCode(error) == kSqliteNotADatabase)
             return QStringLiteral("%1 is not a records database: it is no SQLite file").arg(where_);
         if (primaryCode(error) == kSqliteCorrupt)
-            return QStringLiteral("the records %1 are damaged: %2").arg(where_, error.text());
-        return QStringLiteral("cannot read the records %1: %2").arg(where_, error.text());
+            return QStringLiteral("the records %1 are damaged: %2").arg(where_, reason(error));
+        return QStringLiteral("cannot read the records %1: %2").arg(where_, reason(error));
     }
     QStringList problems;
     while (check.next())
@@ -217,7 +223,7 @@ std::optional<QString> UnitRecords::inspect(bool &empty) const
         return notOurs();
     QSqlQuery meta(db);
     if (!meta.exec(QStringLiteral("SELECT name, value FROM morven_meta")))
-        return QStringLiteral("cannot read the records %1: %2").arg(where_, meta.lastError().text());
+        return QStringLiteral("cannot read the records %1: %2").arg(where_, reason(meta.lastError()));
     QString application, version;
     while (meta.next()) {
         if (meta.value(0).toString() == QLatin1String("application"))
@@ -256,14 +262,14 @@ std::optional<QString> UnitRecords::createSchema()
         QSqlQuery q(db);
         for (const QString &statement : schemaStatements())
             if (!q.exec(statement))
-                return q.lastError().text();
+                return reason(q.lastError());
         if (!q.prepare(QStringLiteral("INSERT INTO morven_meta (name, value) VALUES (?, ?), (?, ?)")))
-            return q.lastError().text();
+            return reason(q.lastError());
         for (const QString &value : {QStringLiteral("application"), kApplication, QStringLiteral("schema_version"),
                  QString::number(kSchemaVersion)})
             q.addBindValue(value);
         if (!q.exec())
-            return q.lastError().text();
+            return reason(q.lastError());
         return std::nullopt;
     });
 }
@@ -277,10 +283,10 @@ std::optional<QString> UnitRecords::write(const QString &what, const std::functi
     // Taking the write lock at the start makes a busy file wait in the busy timeout rather than
     // fail halfway through (SQLite only).
     if (!q.exec(QStringLiteral("BEGIN IMMEDIATE")))
-        return failure(what, q.lastError().text());
+        return failure(what, reason(q.lastError()));
     std::optional<QString> why = body();
     if (!why && !q.exec(QStringLiteral("COMMIT")))
-        why = q.lastError().text();
+        why = reason(q.lastError());
     if (why) {
         QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
         return failure(what, *why);
@@ -297,13 +303,13 @@ std::optional<QString> UnitRecords::markInterrupted(const QString &station, int 
             QSqlQuery q(QSqlDatabase::database(connection_, false));
             if (!q.prepare(QStringLiteral("UPDATE morven_units SET result = ?, reason = CASE WHEN reason = '' THEN ? "
                                           "ELSE reason END WHERE station = ? AND result = ?")))
-                return q.lastError().text();
+                return reason(q.lastError());
             q.addBindValue(resultName(UnitResult::Interrupted));
             q.addBindValue(QStringLiteral("the station stopped before the unit ended"));
             q.addBindValue(station);
             q.addBindValue(resultName(UnitResult::Running));
             if (!q.exec())
-                return q.lastError().text();
+                return reason(q.lastError());
             if (count)
                 *count = q.numRowsAffected();
             return std::nullopt;
@@ -322,7 +328,7 @@ std::optional<QString> UnitRecords::startUnit(const UnitRecord &r)
         if (!q.prepare(QStringLiteral("INSERT INTO morven_units (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
                                       "?, ?, ?, ?, ?, ?)")
                            .arg(QLatin1String(kColumns))))
-            return q.lastError().text();
+            return reason(q.lastError());
         for (const QString &value :
             {r.unitId, r.slot, r.port, r.station, r.operatorName, r.recipe, r.firmware, r.sha256, r.toolVersion})
             q.addBindValue(text(value));
@@ -337,7 +343,7 @@ std::optional<QString> UnitRecords::startUnit(const UnitRecord &r)
         q.addBindValue(r.seconds);
         q.addBindValue(serialOrNull(r.serial));
         if (!q.exec())
-            return q.lastError().text();
+            return reason(q.lastError());
         return std::nullopt;
     });
 }
@@ -352,7 +358,7 @@ std::optional<QString> UnitRecords::endUnit(const UnitRecord &r)
         if (!q.prepare(QStringLiteral("UPDATE morven_units SET ended_at = ?, result = ?, phase = ?, reason = ?, "
                                       "lines_sent = ?, lines_total = ?, retries = ?, seconds = ?, "
                                       "serial = COALESCE(?, serial) WHERE unit_id = ?")))
-            return q.lastError().text();
+            return reason(q.lastError());
         q.addBindValue(recordTime(r.endedAt.isValid() ? r.endedAt : QDateTime::currentDateTimeUtc()));
         q.addBindValue(resultName(r.result));
         q.addBindValue(text(r.phase));
@@ -364,7 +370,7 @@ std::optional<QString> UnitRecords::endUnit(const UnitRecord &r)
         q.addBindValue(serialOrNull(r.serial));
         q.addBindValue(r.unitId);
         if (!q.exec())
-            return q.lastError().text();
+            return reason(q.lastError());
         if (q.numRowsAffected() != 1)
             return QStringLiteral("no such unit was started");
         return std::nullopt;
@@ -398,11 +404,11 @@ std::optional<QString> UnitRecords::list(const Filter &filter, std::vector<UnitR
                   conditions.isEmpty() ? QString()
                                        : QLatin1String(" WHERE ") + conditions.join(QLatin1String(" AND ")));
     if (!q.prepare(sql))
-        return QStringLiteral("cannot read the records %1: %2").arg(where_, q.lastError().text());
+        return QStringLiteral("cannot read the records %1: %2").arg(where_, reason(q.lastError()));
     for (const QVariant &v : values)
         q.addBindValue(v);
     if (!q.exec())
-        return QStringLiteral("cannot read the records %1: %2").arg(where_, q.lastError().text());
+        return QStringLiteral("cannot read the records %1: %2").arg(where_, reason(q.lastError()));
     while (q.next()) {
         UnitRecord r;
         QString *texts[] = {&r.unitId, &r.slot, &r.port, &r.station, &r.operatorName, &r.recipe, &r.firmware, &r.sha256,
@@ -439,7 +445,7 @@ std::optional<QString> UnitRecords::list(const Filter &filter, std::vector<UnitR
         out.push_back(std::move(r));
     }
     if (q.lastError().isValid())
-        return QStringLiteral("cannot read the records %1: %2").arg(where_, q.lastError().text());
+        return QStringLiteral("cannot read the records %1: %2").arg(where_, reason(q.lastError()));
     return std::nullopt;
 }
 
