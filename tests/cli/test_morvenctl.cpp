@@ -4,10 +4,12 @@
 
 #include "support/cliprocess.h"
 #include "support/hostilepeer.h"
+#include "sim/simconfig.h"
 #include "sim/simtarget.h"
 #include "station/unitrecords.h"
 #include "version.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -707,6 +709,48 @@ private slots:
         const test::ProcessResult r = morvenctl(QStringList{"records", "--records", path} + args);
         QVERIFY2(r.code == 0, r.err.constData());
         QCOMPARE(r.out, expected);
+    }
+
+    // A station killed mid-flash leaves its unit running; the next start records it as
+    // interrupted, then flashes the board, which is still there, as a new unit.
+    void killedStationLeavesAnInterruptedUnit()
+    {
+        const sim::SimConfig c = sim::parseSimArguments({"morven-sim", "--tcp", "0", "--delay", "100"});
+        sim::SimTarget target(c.bootloader, c.transport);
+        QVERIFY(target.listen());
+        QByteArray firmware;
+        for (int i = 0; i < 80; ++i)
+            firmware += test::hexRecord(QByteArray(16, char(i)), quint16(16 * i)) + "\r\n";
+        firmware += ":00000001FF\r\n";
+        write(QStringLiteral("station-fw.hex"), firmware);
+        const QJsonObject recipe{{"name", "Board"}, {"firmware", "station-fw.hex"},
+            {"sha256", QString::fromLatin1(QCryptographicHash::hash(firmware, QCryptographicHash::Sha256).toHex())},
+            {"format", "w"}, {"probe_interval_ms", 50},
+            {"slots", QJsonArray{QJsonObject{{"label", "A1"}, {"port", "tcp:" + endpoint(target)}}}}};
+        const QStringList args{"station", write(QStringLiteral("station.json"), QJsonDocument(recipe).toJson()),
+            "--records", dir.filePath(QStringLiteral("killed.sqlite")), "--json"};
+        QProcess station;
+        station.start(QStringLiteral(MORVENCTL_PATH), args);
+        QByteArray said;
+        QTRY_VERIFY2_WITH_TIMEOUT((said += station.readAllStandardOutput() + station.readAllStandardError()).contains("\"started\""),
+            said.constData(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(target.bootloader().frames().size() > 3, 10000); // mid-download
+        station.kill();
+        QVERIFY(station.waitForFinished(10000));
+        const auto results = [&] {
+            station::UnitRecords records;
+            std::vector<station::UnitRecord> rows;
+            QStringList out;
+            if (records.open(dir.filePath(QStringLiteral("killed.sqlite"))) || records.list({}, rows))
+                return QStringList{"cannot read the records"};
+            for (const station::UnitRecord &r : rows)
+                out << station::resultName(r.result);
+            return out;
+        };
+        QCOMPARE(results(), QStringList{"running"});
+        const test::ProcessResult again = morvenctl(args + QStringList{"--units", "1"});
+        QVERIFY2(again.code == 0, again.err.constData());
+        QCOMPARE(results(), (QStringList{"interrupted", "passed"}));
     }
 
     void versionAndHelpEverywhere()
