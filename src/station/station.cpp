@@ -20,6 +20,7 @@ Station::Station(QObject *parent)
 Station::~Station()
 {
     slots_.clear();
+    records_.reset();
 }
 
 std::optional<QString> Station::open(const QString &recipePath, const StationOptions &options)
@@ -32,11 +33,13 @@ std::optional<QString> Station::open(const QString &recipePath, const StationOpt
     if (const auto why = loadImage(recipe_, image_))
         return why;
     const QString where = options_.records.isEmpty() ? UnitRecords::defaultPath() : options_.records;
-    if (const auto why = records_.open(where))
-        return QStringLiteral("records %1: %2").arg(where, *why);
+    records_ = std::make_unique<RecordWriter>();
     int interrupted = 0;
-    if (const auto why = records_.markInterrupted(options_.stationName, &interrupted))
+    if (const auto why = records_->open(where, options_.stationName, &interrupted)) {
+        records_.reset();
         return QStringLiteral("records %1: %2").arg(where, *why);
+    }
+    connect(records_.get(), &RecordWriter::written, this, &Station::onWritten);
     if (interrupted > 0)
         qCInfo(lcStation) << interrupted << "units left running by an earlier run marked interrupted";
     for (const SlotSpec &spec : recipe_.slotList) {
@@ -127,6 +130,8 @@ void Station::stop()
 {
     for (auto &slot : slots_)
         slot->stop();
+    if (records_)
+        records_->flush();
 }
 
 void Station::onUnitStarted(std::size_t index)
@@ -145,27 +150,16 @@ void Station::onUnitStarted(std::size_t index)
     r.toolVersion = QStringLiteral(MORVEN_VERSION);
     r.startedAt = slot.unit().startedAt;
     r.linesTotal = qint64(slot.unit().linesTotal);
-    if (const auto why = records_.startUnit(r)) {
-        // An unrecorded unit is what traceability forbids: this slot flashes nothing more.
-        recordTrouble_ = *why;
-        qCWarning(lcStation).noquote() << slot.label() << "cannot record the unit:" << *why;
-        emit event(index, slot.unit().number, QStringLiteral("record-failed"),
-            QJsonObject{{QStringLiteral("reason"), *why}});
-        r.unitId.clear();
-        slot.stop();
-        return;
-    }
+    unitNumbers_.insert(r.unitId, slot.unit().number);
+    records_->start(r, index);
     emit event(index, slot.unit().number, QStringLiteral("started"),
         QJsonObject{{QStringLiteral("unit_id"), r.unitId}, {QStringLiteral("port"), r.port}});
 }
 
 void Station::onUnitEnded(std::size_t index)
 {
-    const Slot &slot = *slots_[index];
-    const UnitReport &u = slot.unit();
-    UnitRecord &r = current_[index];
-    if (r.unitId.isEmpty())
-        return; // never recorded as started: nothing to complete
+    const UnitReport &u = slots_[index]->unit();
+    UnitRecord r = current_[index];
     r.endedAt = u.endedAt;
     r.result = u.interrupted ? UnitResult::Interrupted : u.passed ? UnitResult::Passed : UnitResult::Failed;
     r.phase = u.phase;
@@ -173,23 +167,33 @@ void Station::onUnitEnded(std::size_t index)
     r.linesSent = qint64(u.linesSent);
     r.retries = qint64(u.retries);
     r.seconds = u.seconds;
-    QJsonObject details{{QStringLiteral("unit_id"), r.unitId}, {QStringLiteral("seconds"), u.seconds},
-        {QStringLiteral("lines"), qint64(u.linesSent)}, {QStringLiteral("of"), qint64(u.linesTotal)}};
-    if (!u.passed)
-        details.insert(QStringLiteral("reason"), u.reason);
-    if (const auto why = records_.endUnit(r)) {
-        recordTrouble_ = *why;
-        qCWarning(lcStation).noquote() << slot.label() << "cannot complete the unit's record:" << *why;
-        details.insert(QStringLiteral("record_error"), *why);
-        emit event(index, u.number, QStringLiteral("record-failed"), details);
+    records_->end(r, index);
+}
+
+void Station::onWritten(std::size_t index, const UnitRecord &r, bool start, const QString &error)
+{
+    Slot &slot = *slots_[index];
+    const int number = start ? unitNumbers_.value(r.unitId) : unitNumbers_.take(r.unitId);
+    if (!error.isEmpty()) {
+        // An unrecorded unit is what traceability forbids: this slot flashes nothing more.
+        recordTrouble_ = error;
+        qCWarning(lcStation).noquote() << slot.label() << "cannot record unit" << r.unitId << ":" << error;
+        emit event(index, number, QStringLiteral("record-failed"),
+            QJsonObject{{QStringLiteral("unit_id"), r.unitId}, {QStringLiteral("reason"), error}});
         if (slot.phase() != Slot::Phase::Stopped)
-            slots_[index]->stop();
+            slot.stop();
         return;
     }
+    if (start)
+        return;
+    QJsonObject details{{QStringLiteral("unit_id"), r.unitId}, {QStringLiteral("seconds"), r.seconds},
+        {QStringLiteral("lines"), r.linesSent}, {QStringLiteral("of"), r.linesTotal}};
+    if (r.result != UnitResult::Passed)
+        details.insert(QStringLiteral("reason"), r.reason);
     ++ended_;
     if (r.result == UnitResult::Passed)
         ++passed_;
-    emit event(index, u.number, resultName(r.result), details);
+    emit event(index, number, resultName(r.result), details);
 }
 
 } // namespace morven::station

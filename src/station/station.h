@@ -4,8 +4,10 @@
 #include "station/image.h"
 #include "station/recipe.h"
 #include "station/slot.h"
+#include "station/recordwriter.h"
 #include "station/unitrecords.h"
 
+#include <QHash>
 #include <QJsonObject>
 #include <QObject>
 #include <QTimer>
@@ -42,7 +44,8 @@ public:
     // "Start": the slot flashes the board it has now, even one left in place.
     void startSlot(std::size_t index);
     void startAll();
-    // Every unit in progress is recorded as interrupted and every slot stops.
+    // Every unit in progress is recorded as interrupted and every slot stops; returns once the
+    // records are written and their events delivered.
     void stop();
     // The operator named in the records of units started from now on.
     void setOperatorName(const QString &name) { options_.operatorName = name; }
@@ -69,14 +72,16 @@ private:
     SlotSetup setupFor(const SlotSpec &spec);
     void onUnitStarted(std::size_t index);
     void onUnitEnded(std::size_t index);
+    void onWritten(std::size_t index, const UnitRecord &r, bool start, const QString &error);
     QList<QString> usbSerials();
 
     Recipe recipe_;
     Image image_;
     StationOptions options_;
-    UnitRecords records_;
+    std::unique_ptr<RecordWriter> records_;
     std::vector<std::unique_ptr<Slot>> slots_;
     std::vector<UnitRecord> current_; // each slot's unit in progress
+    QHash<QString, int> unitNumbers_; // unit id -> its number in its slot, until its end is written
     int ended_ = 0;
     int passed_ = 0;
     QString recordTrouble_;
