@@ -1,7 +1,6 @@
 # The sources of morven_protocol, listed once: this folder's CMakeLists.txt and the fuzz build
 # (fuzz/CMakeLists.txt) both take them from here, so the fuzzer compiles every file the library has.
 set(morven_protocol_sources
-  workspace.h
   hexcodec.h hexcodec.cpp
   checksum.h checksum.cpp
   hexdigits.h
