@@ -103,9 +103,6 @@ private slots:
         QTest::newRow("seventeen records: 80, 80, 10")
             << (L(17, record(0)) << eof) << L{hex(0, 16).repeated(8), hex(0, 16).repeated(8), hex(0, 16)};
         QTest::newRow("an address record closes early") << L{record(0), ext, record(0x30), eof} << L{hex(0, 16), hex(0x30, 16)};
-        QTest::newRow("10 characters or fewer are passed over") << L{record(0), ":00000001F", ":", eof} << L{hex(0, 16)};
-        QTest::newRow("short records pack back to back") << L{record(1, 4), record(9, 3), eof} << L{hex(1, 4) + hex(9, 3)};
-        QTest::newRow("123 data bytes, the most a line holds") << L{record(1, 123), eof} << L{hex(1, 123)};
         QTest::newRow("255 bytes, the largest chunk") << (L(7, record(1, 32)) << record(1, 31)) << L{hex(1, 32).repeated(7) + hex(1, 31)};
     }
     void chunks()
@@ -139,15 +136,6 @@ private slots:
                 ":00000001FF"},
             Format::PW, &lines);
         QCOMPARE(lines, L{chunk('W', 1, first + QByteArray::fromHex(second))});
-        // Records 1, 9, 17, ... of a run are never changed, even after an early close: here the
-        // second byte of records 2 to 8 is inverted (each follows a sum of 0x20), not the 9th's.
-        const QByteArray r(16, char(0x22));
-        QByteArray changed = r;
-        changed[1] = char(0xDD);
-        L list(9, morven::test::hexRecord(r));
-        list.insert(3, ":020000040800F2");
-        run(list << ":00000001FF", Format::PW, &lines);
-        QCOMPARE(lines.last(), chunk('W', 2, changed.repeated(5) + r));
     }
 
     // Where a conversion stops: the line and why; the chunk printed before it stays.
