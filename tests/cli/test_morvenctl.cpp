@@ -144,13 +144,8 @@ private slots:
         QTest::newRow("no end record: data left out")
             << eof + r1 + r2 << QStringList{} << 2
             << QByteArray("in.hex: line 2: this data record and the 1 after it are not followed by an end-of-file");
-        QTest::newRow("nothing to convert") << eof << QStringList{} << 2 << QByteArray("in.hex: yields no download line");
-        QTest::newRow("download lines already")
-            << test::downloadLines(2).join(QLatin1String("\r\n")).toLatin1() << QStringList{} << 2
-            << QByteArray("in.hex: holds download lines already");
         QTest::newRow("some other text") << QByteArray("hello\r\n") << QStringList{} << 2
                                          << QByteArray("in.hex: holds neither Intel HEX records");
-        QTest::newRow("empty") << QByteArray() << QStringList{} << 2 << QByteArray("in.hex: is empty");
         QTest::newRow("address for records") << r1 + eof << QStringList{"--address", "0x100"} << 2
                                              << QByteArray("--address is for binary input");
         QTest::newRow("a directory") << QByteArray() << QStringList{"DIR"} << 2 << QByteArray("is a directory");
@@ -240,9 +235,6 @@ private slots:
                                                       << QByteArray("fw: holds download lines already");
         QTest::newRow("a CRC that does not match") << lines(badCrc) << QStringList{}
                                                    << QByteArray("fw: line 3: the line's CRC is wrong: expected");
-        QTest::newRow("record checksum") << QByteArray(":10000000000102030405060708090A0B0C0D0E0F77\n:00000001FF\n")
-                                         << QStringList{"--format", "w"}
-                                         << QByteArray("fw: line 1: the record checksum is wrong: expected 78, found 77");
         QTest::newRow("conversion yields nothing") << QByteArray(":00000001FF\r\n") << QStringList{"--format", "o"}
                                                    << QByteArray("fw: yields no download line");
     }
