@@ -1,6 +1,7 @@
 // The window's file, list and update buttons, with fake links and dialogs the test answers.
 #include "support/windowfixture.h"
 #include "sim/bootloader.h"
+#include "support/cliprocess.h"
 #include "support/testmain.h"
 
 #include <QElapsedTimer>
@@ -39,14 +40,7 @@ class WindowButtons : public QObject
     std::unique_ptr<QTemporaryDir> dir;
     int files = 0;
 
-    QString write(const QByteArray &bytes)
-    {
-        const QString path = dir->filePath(QString::number(++files));
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-            qFatal("cannot write %s", qPrintable(path));
-        return path;
-    }
+    QString write(const QByteArray &bytes) { return test::writeFile(dir->filePath(QString::number(++files)), bytes); }
     // A download list of numbered lines: "L0", "L1", ...
     QString firmware(int lines)
     {

@@ -1,7 +1,6 @@
 // S-record and binary files turned into Intel HEX record lines, line for line as srec_cat writes
 // them, and the files refused.
 #include "records/binaryreader.h"
-#include "records/firmwareinput.h"
 #include "records/srecordreader.h"
 #include "support/testmain.h"
 
@@ -128,25 +127,18 @@ private slots:
         row("empty data record counted", ok + srec(1, 9) + srec(5, 2) + srec(6, 2));
         row("empty binary", "", 0x1000);
         std::mt19937 rng(20240601);
-        for (int i = 0; i < 120; ++i)
+        for (int i = 0; i < 40; ++i)
             row(qPrintable(QString("random S-records %1").arg(i)), randomSrecords(rng));
-        for (int i = 0; i < 45; ++i) {
+        for (int i = 0; i < 15; ++i) {
             QByteArray file(qsizetype(rng() % 700), '\0');
             std::generate(file.begin(), file.end(), [&rng] { return char(rng()); });
             const qint64 addresses[] = {qint64(0xFFFFFFFF - rng() % 800), qint64(0x1FFF0 + rng() % 32), qint64(rng())};
             row(qPrintable(QString("random binary %1").arg(i)), file, addresses[i % 3]);
         }
         row("not an S-record", ok + "\nhello\n", -1, -3, "S-record");
-        row("not hex", "S1060010010G03E3\n", -1, 1, "hexadecimal");
-        row("trailing blank", ok + "S1060010010203E3 \n", -1, 2, "hexadecimal");
         row("type S4", "S4030000FC\n", -1, 1, "type");
-        row("type not a digit", "SX030000FC\n", -1, 1, "hexadecimal");
-        row("no count", "S1\n", -1, 1, "count");
-        row("count 0", "S000FF\n", -1, 1, "count");
         row("shorter than its count", "S1060010010203\n", -1, 1, "digits");
-        row("longer than its count", "S1050010010203E3\n", -1, 1, "digits");
         row("checksum", "S1060010010203E4\n", -1, 1, "checksum");
-        row("address too short", "S90212EB\n", -1, 1, "address");
         row("wrong count record", ok + ok + srec(5, 3), -1, 3, "data records");
         row("different values", ok + srec(1, 0x20, "z") + srec(1, 0x11, "bX"), -1, 3, "already");
     }
@@ -167,31 +159,6 @@ private slots:
             QCOMPARE(actual.error->line, std::size_t(std::abs(refusedLine)));
             QVERIFY2(QString::fromStdString(actual.error->message).contains(word), actual.error->message.c_str());
         }
-    }
-
-    // Binary input said so is raw bytes before any text rule: white space is data, not emptiness.
-    void binaryWhiteSpace_data()
-    {
-        QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<QByteArray>("line"); // the one line made, or the refusal
-        QTest::newRow("one LF") << QByteArray("\n") << QByteArray(":W0001010A");
-        QTest::newRow("blanks") << QByteArray(" \t\r") << QByteArray(":W00010320090D");
-        QTest::newRow("nothing") << QByteArray() << QByteArray("is empty");
-    }
-    void binaryWhiteSpace()
-    {
-        QFETCH(QByteArray, file);
-        QFETCH(QByteArray, line);
-        QByteArrayList made;
-        morven::InputOptions options;
-        options.format = morven::Format::W;
-        options.inputFormat = morven::InputFormat::Binary;
-        morven::FirmwareInput input(options, [&made](std::string_view l) { made << QByteArray(l.data(), qsizetype(l.size())); });
-        std::optional<morven::InputError> error = input.feed(std::string_view(file.constData(), std::size_t(file.size())));
-        if (!error)
-            error = input.finish();
-        const QByteArray outcome = error ? QByteArray::fromStdString(error->message) : made.join('|');
-        QVERIFY2(outcome.startsWith(line) && made.size() <= 1, outcome.constData());
     }
 };
 

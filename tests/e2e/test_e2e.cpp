@@ -3,11 +3,11 @@
 #include "support/windowfixture.h"
 
 #include "sim/simconfig.h"
+#include "support/cliprocess.h"
 #include "support/hostilepeer.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QProgressBar>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -51,11 +51,8 @@ class EndToEnd : public QObject
         lines.clear();
         for (int i = 1; i <= count; ++i)
             lines << QStringLiteral(":W%1040011223300;").arg(i, 4, 16, QLatin1Char('0')).toUpper();
-        QFile file(dir.filePath(QStringLiteral("fw.txt")));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(lines.join(QLatin1String("\r\n")).toLatin1() + "\r\n");
-        file.close();
-        f->dialogs->paths.push_back(file.fileName());
+        f->dialogs->paths.push_back(
+            test::writeFile(dir.filePath(QStringLiteral("fw.txt")), lines.join(QLatin1String("\r\n")).toLatin1() + "\r\n"));
         f->click("Command10");
         QCOMPARE(f->window->list2Items().count(), std::size_t(count));
     }

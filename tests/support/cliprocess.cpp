@@ -4,6 +4,7 @@
 #include "sim/bootloader.h"
 #include "protocol/frame.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTest>
@@ -39,6 +40,14 @@ ProcessResult runProgram(
     r.out = process.readAllStandardOutput();
     r.err = process.readAllStandardError();
     return r;
+}
+
+QString writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
 }
 
 QStringList downloadLines(int count, char letter)

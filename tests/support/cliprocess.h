@@ -23,6 +23,9 @@ struct ProcessResult
 ProcessResult runProgram(const QString &program, const QStringList &args, int timeoutMs = 60000,
     const QByteArray &standardInput = QByteArray(), const QStringList &environment = QStringList());
 
+// Writes `bytes` to `path`, or stops the test program when it cannot; returns the path.
+QString writeFile(const QString &path, const QByteArray &bytes);
+
 // `count` download lines with real CRCs, as a conversion prints them: ":W", chunk number from
 // 1, a byte count, data bytes that differ per line, the CRC and ';'.
 QStringList downloadLines(int count, char letter = 'W');

@@ -17,7 +17,6 @@ public:
     {
         ++closes;
         connected_ = false;
-        connecting = false;
     }
     std::optional<QString> connectTo(const QString &host, const QString &port) override
     {
@@ -27,7 +26,6 @@ public:
             refused << host;
             return QStringLiteral("not a loopback host in a test");
         }
-        connecting = true;
         return std::nullopt;
     }
     bool isConnected() const override { return connected_; }
@@ -49,7 +47,6 @@ public:
     // The pending attempt succeeds.
     void completeConnection()
     {
-        connecting = false;
         connected_ = true;
         emit connected();
     }
@@ -62,7 +59,6 @@ public:
     QStringList attempts;
     QStringList refused;
     int closes = 0;
-    bool connecting = false;
     QByteArray sent;
     QByteArray incoming;
 

@@ -65,16 +65,6 @@ QByteArray Pty::read(int count, int timeoutMs)
     return out;
 }
 
-QByteArray Pty::readAvailable()
-{
-    QByteArray out;
-    char buffer[4096];
-    ssize_t n = 0;
-    while (master_ >= 0 && (n = ::read(master_, buffer, sizeof buffer)) > 0)
-        out.append(buffer, n);
-    return out;
-}
-
 void Pty::closeMaster()
 {
     if (master_ >= 0)

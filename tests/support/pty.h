@@ -23,8 +23,6 @@ public:
     bool write(const QByteArray &bytes);
     // Reads from the far end until `count` bytes have come or `timeoutMs` has passed.
     QByteArray read(int count, int timeoutMs = 5000);
-    // What has arrived by now, without waiting.
-    QByteArray readAvailable();
     // The far end goes away.
     void closeMaster();
     void closeSlave();
