@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QFrame>
+#include <QRgb>
 
 class QLabel;
 class QProgressBar;
@@ -38,7 +39,7 @@ private:
     QLabel *time_;
     QLabel *counts_;
     QPushButton *start_;
-    QString colour_;
+    QRgb colour_ = 0xFFFFFFFF; // none yet
 };
 
 } // namespace morven::stationwindow
