@@ -28,9 +28,7 @@ class StationWindowTest : public QObject
         for (int i = 0; i < 20; ++i)
             firmware += test::hexRecord(QByteArray(16, char(i)), quint16(16 * i)) + "\n";
         firmware += ":00000001FF\n";
-        QFile fw(dir.filePath(QStringLiteral("controller.hex")));
-        if (!fw.open(QIODevice::WriteOnly) || fw.write(firmware) != firmware.size())
-            qFatal("cannot write the firmware");
+        test::writeFile(dir.filePath(QStringLiteral("controller.hex")), firmware);
         QJsonArray slotList;
         for (qsizetype i = 0; i < ports.size(); ++i)
             slotList.append(QJsonObject{
@@ -38,10 +36,7 @@ class StationWindowTest : public QObject
         const QByteArray sha = QCryptographicHash::hash(goodHash ? firmware : QByteArray("x"), QCryptographicHash::Sha256).toHex();
         const QJsonObject o{{"name", "Controller board rev C"}, {"firmware", "controller.hex"}, {"sha256", QString::fromLatin1(sha)},
             {"format", "w"}, {"probe_interval_ms", 40}, {"slots", slotList}};
-        QFile file(dir.filePath(QStringLiteral("recipe.json")));
-        if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(o).toJson()) < 0)
-            qFatal("cannot write the recipe");
-        return file.fileName();
+        return test::writeFile(dir.filePath(QStringLiteral("recipe.json")), QJsonDocument(o).toJson());
     }
 
     // What an accessibility client reads of every tile: "name: description".
