@@ -8,8 +8,6 @@
 #include <QApplication>
 #include <QCommandLineParser>
 
-#include <cstdio>
-
 int main(int argc, char *argv[])
 {
     const QString name = QStringLiteral("morven-update-tool");
@@ -24,20 +22,8 @@ int main(int argc, char *argv[])
         {QStringLiteral("v"), QStringLiteral("version")}, QStringLiteral("Show the version."));
     parser.addOptions({help, version});
 
-    // Help and version come before the application object, so they need no display. The
-    // toolkit's options are unknown here: errors wait until QApplication has taken them out.
-    QStringList raw;
-    for (int i = 0; i < argc; ++i)
-        raw << QString::fromLocal8Bit(argv[i]);
-    parser.parse(raw);
-    if (parser.isSet(help)) {
-        std::fputs(qPrintable(morven::cli::helpText(parser, name)), stdout);
-        return 0;
-    }
-    if (parser.isSet(version)) {
-        std::printf("%s %s\n", qPrintable(name), MORVEN_VERSION);
-        return 0;
-    }
+    if (const std::optional<int> answered = morven::cli::answerHelpOrVersion(parser, argc, argv, name))
+        return *answered;
 
     QApplication app(argc, argv);
     QCoreApplication::setApplicationVersion(QStringLiteral(MORVEN_VERSION));

@@ -1,6 +1,8 @@
 // What the window, morvenctl and morven-sim share about their command lines.
 #include "cmdline/cmdline.h"
 
+#include "version.h"
+
 #include <QCommandLineParser>
 
 #include <cstdio>
@@ -43,6 +45,23 @@ std::optional<QString> strayArguments(const QCommandLineParser &parser, qsizetyp
         return std::nullopt;
     return QStringLiteral("unexpected argument%1 '%2'")
         .arg(stray.size() > 1 ? QStringLiteral("s") : QString(), stray.join(QLatin1String("' '")));
+}
+
+std::optional<int> answerHelpOrVersion(QCommandLineParser &parser, int argc, char *argv[], const QString &program)
+{
+    QStringList raw;
+    for (int i = 0; i < argc; ++i)
+        raw << QString::fromLocal8Bit(argv[i]);
+    parser.parse(raw);
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(qPrintable(helpText(parser, program)), stdout);
+        return 0;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        std::printf("%s %s\n", qPrintable(program), MORVEN_VERSION);
+        return 0;
+    }
+    return std::nullopt;
 }
 
 QString helpText(const QCommandLineParser &parser, const QString &program)

@@ -40,4 +40,10 @@ std::optional<QString> strayArguments(const QCommandLineParser &parser, qsizetyp
 // The parser's help text, naming `program` where the parser would name the executable's path.
 QString helpText(const QCommandLineParser &parser, const QString &program);
 
+// For a window program: answers -h/--help and -v/--version (which `parser` must hold) before
+// any application object exists, so they need no display, and returns the exit status; nothing
+// when neither was asked. The toolkit's options are unknown here, so errors wait for the
+// application object to take those out.
+std::optional<int> answerHelpOrVersion(QCommandLineParser &parser, int argc, char *argv[], const QString &program);
+
 } // namespace morven::cli

@@ -316,6 +316,21 @@ std::optional<QString> UnitRecords::markInterrupted(const QString &station, int 
         });
 }
 
+namespace {
+// How a unit ended, in the column order both the first row and its completion use.
+void bindOutcome(QSqlQuery &q, const UnitRecord &r)
+{
+    q.addBindValue(resultName(r.result));
+    q.addBindValue(text(r.phase));
+    q.addBindValue(text(r.reason));
+    q.addBindValue(r.linesSent);
+    q.addBindValue(r.linesTotal);
+    q.addBindValue(r.retries);
+    q.addBindValue(r.seconds);
+    q.addBindValue(serialOrNull(r.serial));
+}
+} // namespace
+
 std::optional<QString> UnitRecords::startUnit(const UnitRecord &r)
 {
     const QString what = QStringLiteral("cannot record the start of unit %1 in slot %2").arg(r.unitId, r.slot);
@@ -334,14 +349,7 @@ std::optional<QString> UnitRecords::startUnit(const UnitRecord &r)
             q.addBindValue(text(value));
         q.addBindValue(recordTime(r.startedAt));
         q.addBindValue(textOrNull(r.endedAt));
-        q.addBindValue(resultName(r.result));
-        q.addBindValue(text(r.phase));
-        q.addBindValue(text(r.reason));
-        q.addBindValue(r.linesSent);
-        q.addBindValue(r.linesTotal);
-        q.addBindValue(r.retries);
-        q.addBindValue(r.seconds);
-        q.addBindValue(serialOrNull(r.serial));
+        bindOutcome(q, r);
         if (!q.exec())
             return reason(q.lastError());
         return std::nullopt;
@@ -360,14 +368,7 @@ std::optional<QString> UnitRecords::endUnit(const UnitRecord &r)
                                       "serial = COALESCE(?, serial) WHERE unit_id = ?")))
             return reason(q.lastError());
         q.addBindValue(recordTime(r.endedAt.isValid() ? r.endedAt : QDateTime::currentDateTimeUtc()));
-        q.addBindValue(resultName(r.result));
-        q.addBindValue(text(r.phase));
-        q.addBindValue(text(r.reason));
-        q.addBindValue(r.linesSent);
-        q.addBindValue(r.linesTotal);
-        q.addBindValue(r.retries);
-        q.addBindValue(r.seconds);
-        q.addBindValue(serialOrNull(r.serial));
+        bindOutcome(q, r);
         q.addBindValue(r.unitId);
         if (!q.exec())
             return reason(q.lastError());

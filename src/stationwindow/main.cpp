@@ -6,8 +6,6 @@
 #include <QApplication>
 #include <QCommandLineParser>
 
-#include <cstdio>
-
 int main(int argc, char *argv[])
 {
     const QString name = QStringLiteral("morven-station");
@@ -28,20 +26,8 @@ int main(int argc, char *argv[])
     parser.addPositionalArgument(QStringLiteral("recipe"), QStringLiteral("The recipe to open (a JSON file)."),
         QStringLiteral("[recipe]"));
 
-    // Help and version need no display, so they come before the application object; the
-    // toolkit's options are unknown here, so errors wait until QApplication has taken them out.
-    QStringList raw;
-    for (int i = 0; i < argc; ++i)
-        raw << QString::fromLocal8Bit(argv[i]);
-    parser.parse(raw);
-    if (parser.isSet(help)) {
-        std::fputs(qPrintable(morven::cli::helpText(parser, name)), stdout);
-        return 0;
-    }
-    if (parser.isSet(version)) {
-        std::printf("%s %s\n", qPrintable(name), MORVEN_VERSION);
-        return 0;
-    }
+    if (const std::optional<int> answered = morven::cli::answerHelpOrVersion(parser, argc, argv, name))
+        return *answered;
 
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(name);
