@@ -12,7 +12,7 @@ using namespace morven::station;
 namespace {
 
 // The port a slot names, as a string that is equal for two slots on one board.
-QString portKey(const PortSpec &p)
+QString portKey(const PortName &p)
 {
     switch (p.kind) {
     case PortKind::Device:

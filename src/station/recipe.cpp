@@ -197,7 +197,7 @@ QString slotName(qsizetype index, const QString &label)
     return label.isEmpty() ? QStringLiteral("slots[%1]").arg(index) : QStringLiteral("slot \"%1\"").arg(label);
 }
 
-std::optional<QString> readSlots(const QJsonObject &o, std::vector<SlotSpec> &out)
+std::optional<QString> readSlots(const QJsonObject &o, std::vector<RecipeSlot> &out)
 {
     const QJsonValue v = o.value(QLatin1String("slots"));
     if (v.isUndefined())
@@ -221,10 +221,10 @@ std::optional<QString> readSlots(const QJsonObject &o, std::vector<SlotSpec> &ou
             return why;
         if (auto why = readText(s, QLatin1String("port"), true, where, port))
             return why;
-        SlotSpec slot{*label, {}};
+        RecipeSlot slot{*label, {}};
         if (auto why = parsePort(*port, slot.port))
             return where + *why;
-        for (const SlotSpec &earlier : out) {
+        for (const RecipeSlot &earlier : out) {
             if (earlier.label == slot.label)
                 return QStringLiteral("%1 appears twice: labels name one fixture position each")
                     .arg(slotName(i, *label));
@@ -239,10 +239,10 @@ std::optional<QString> readSlots(const QJsonObject &o, std::vector<SlotSpec> &ou
 
 } // namespace
 
-std::optional<QString> parsePort(const QString &text, PortSpec &out)
+std::optional<QString> parsePort(const QString &text, PortName &out)
 {
     const QString t = text.trimmed();
-    PortSpec p;
+    PortName p;
     p.text = t;
     if (t.startsWith(QLatin1String("usb:"))) {
         p.kind = PortKind::UsbSerial;
@@ -271,7 +271,7 @@ std::optional<QString> parsePort(const QString &text, PortSpec &out)
     return std::nullopt;
 }
 
-bool samePort(const PortSpec &a, const PortSpec &b)
+bool samePort(const PortName &a, const PortName &b)
 {
     if (a.kind != b.kind)
         return false;
@@ -396,7 +396,7 @@ QByteArray recipeJson(const Recipe &r)
     o.insert(QLatin1String("probe_interval_ms"), r.probeIntervalMs);
     o.insert(QLatin1String("leave_probes"), r.leaveProbes);
     QJsonArray list;
-    for (const SlotSpec &s : r.slotList)
+    for (const RecipeSlot &s : r.slotList)
         list.append(QJsonObject{{QLatin1String("label"), s.label}, {QLatin1String("port"), s.port.text}});
     o.insert(QLatin1String("slots"), list);
     if (!r.unitSerial.isEmpty())

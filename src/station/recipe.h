@@ -22,7 +22,7 @@ enum class PortKind {
     Tcp, // "tcp:HOST:PORT"
 };
 
-struct PortSpec
+struct PortName
 {
     PortKind kind = PortKind::Device;
     QString text; // as the recipe writes it, blanks around it removed
@@ -31,23 +31,23 @@ struct PortSpec
     QString host; // Tcp
     quint16 port = 0; // Tcp
 
-    friend bool operator==(const PortSpec &, const PortSpec &) = default;
+    friend bool operator==(const PortName &, const PortName &) = default;
 };
 
 // Reads a port as a recipe names it: an absolute device path, usb:SERIAL or tcp:HOST:PORT
 // ("tcp:[IPV6]:PORT" for an IPv6 address). Returns why it is none of these.
-[[nodiscard]] std::optional<QString> parsePort(const QString &text, PortSpec &out);
+[[nodiscard]] std::optional<QString> parsePort(const QString &text, PortName &out);
 
 // Whether two ports reach the same board: the same device path, the same USB serial number, or
 // the same host (letter case aside) and TCP port.
-bool samePort(const PortSpec &a, const PortSpec &b);
+bool samePort(const PortName &a, const PortName &b);
 
-struct SlotSpec
+struct RecipeSlot
 {
     QString label; // the fixture position the tile shows, "A1"
-    PortSpec port;
+    PortName port;
 
-    friend bool operator==(const SlotSpec &, const SlotSpec &) = default;
+    friend bool operator==(const RecipeSlot &, const RecipeSlot &) = default;
 };
 
 struct Recipe
@@ -65,7 +65,7 @@ struct Recipe
     int replyTimeoutMs = 2000;
     int probeIntervalMs = 200; // between link tests while a slot waits for a board
     int leaveProbes = 3; // unanswered link tests in a row that mean the board has left
-    std::vector<SlotSpec> slotList; // "slots" (the name slots is a Qt keyword)
+    std::vector<RecipeSlot> slotList; // "slots" (the name slots is a Qt keyword)
     QJsonObject unitSerial; // "unit_serial" as written, read where serial numbers are given; empty when absent
 
     friend bool operator==(const Recipe &, const Recipe &) = default;

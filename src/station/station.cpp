@@ -42,9 +42,9 @@ std::optional<QString> Station::open(const QString &recipePath, const StationOpt
     connect(records_.get(), &RecordWriter::written, this, &Station::onWritten);
     if (interrupted > 0)
         qCInfo(lcStation) << interrupted << "units left running by an earlier run marked interrupted";
-    for (const SlotSpec &spec : recipe_.slotList) {
+    for (const RecipeSlot &entry : recipe_.slotList) {
         const std::size_t index = slots_.size();
-        slots_.push_back(std::make_unique<Slot>(setupFor(spec)));
+        slots_.push_back(std::make_unique<Slot>(setupFor(entry)));
         Slot *slot = slots_.back().get();
         connect(slot, &Slot::unitStarted, this, [this, index] { onUnitStarted(index); });
         connect(slot, &Slot::unitEnded, this, [this, index] { onUnitEnded(index); });
@@ -54,18 +54,18 @@ std::optional<QString> Station::open(const QString &recipePath, const StationOpt
     return std::nullopt;
 }
 
-SlotSetup Station::setupFor(const SlotSpec &spec)
+SlotSetup Station::setupFor(const RecipeSlot &entry)
 {
     SlotSetup s;
-    s.label = spec.label;
-    s.port = spec.port.text;
+    s.label = entry.label;
+    s.port = entry.port.text;
     s.timing.replyTimeoutMs = recipe_.replyTimeoutMs;
     s.timing.probeIntervalMs = recipe_.probeIntervalMs;
     s.timing.waitTimeoutMs = 0;
     s.leaveProbes = recipe_.leaveProbes;
     s.lines = &image_.lines;
     s.letter = image_.letter;
-    const PortSpec port = spec.port;
+    const PortName port = entry.port;
     const qint32 baud = recipe_.baud;
     switch (port.kind) {
     case PortKind::Device:

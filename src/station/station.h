@@ -69,7 +69,7 @@ signals:
     void slotChanged(std::size_t slot);
 
 private:
-    SlotSetup setupFor(const SlotSpec &spec);
+    SlotSetup setupFor(const RecipeSlot &entry);
     void onUnitStarted(std::size_t index);
     void onUnitEnded(std::size_t index);
     void onWritten(std::size_t index, const UnitRecord &r, bool start, const QString &error);
