@@ -1,9 +1,12 @@
 // The station's speed: 32 slots on loopback TCP, each target paced at 115200 baud both ways like
 // a device behind a serial-to-network bridge, one 64 KiB image, against one slot alone, in one
 // run; and the longest time the window's event loop was blocked while its 32 tiles updated.
+// Given a PostgreSQL database, also 32 slots with a serial number per unit recorded there
+// against the same recorded in SQLite.
 //
 //   cmake --build --preset default --target bench_station
-//   QT_QPA_PLATFORM=offscreen build/default/bench/bench_station [KiB] [slots]
+//   QT_QPA_PLATFORM=offscreen build/default/bench/bench_station [KiB] [slots] [postgresql://...]
+// (scripts/bench starts a throwaway PostgreSQL cluster for it.)
 #include "station/station.h"
 #include "stationwindow/stationwindow.h"
 
@@ -62,7 +65,7 @@ struct Run
 
 // Starts `count` paced simulated targets, a station window on them, and waits until every slot
 // has recorded its unit.
-Run run(const QTemporaryDir &dir, const QByteArray &firmware, int count)
+Run run(const QTemporaryDir &dir, const QByteArray &firmware, int count, const QString &records, bool serial)
 {
     std::vector<std::unique_ptr<QProcess>> sims;
     QJsonArray slotList;
@@ -75,17 +78,21 @@ Run run(const QTemporaryDir &dir, const QByteArray &firmware, int count)
         slotList.append(QJsonObject{{"label", QStringLiteral("S%1").arg(i + 1)}, {"port", "tcp:" + endpoint}});
         sims.push_back(std::move(sim));
     }
-    const QJsonObject recipe{{"name", "Bench"}, {"firmware", "fw.hex"},
+    QJsonObject recipe{{"name", "Bench"}, {"firmware", "fw.hex"},
         {"sha256", QString::fromLatin1(QCryptographicHash::hash(firmware, QCryptographicHash::Sha256).toHex())},
         {"format", "w"}, {"probe_interval_ms", 20}, {"reply_timeout_ms", 5000}, {"slots", slotList}};
-    const QString path = dir.filePath(QStringLiteral("recipe%1.json").arg(count));
+    if (serial)
+        recipe.insert("unit_serial", QJsonObject{{"address", "0x40"}, {"format", "u32le"}, {"first", 1}});
+    static int runs = 0;
+    const QString path = dir.filePath(QStringLiteral("recipe%1.json").arg(++runs));
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(recipe).toJson()) < 0)
         qFatal("cannot write the recipe");
     file.close();
 
     morven::station::StationOptions options;
-    options.records = dir.filePath(QStringLiteral("units%1.sqlite").arg(count));
+    options.records = records;
+    options.queue = dir.filePath(QStringLiteral("queue.sqlite"));
     morven::stationwindow::StationWindow window(options);
     window.show();
     // A 5 ms tick: any gap beyond it is time the event loop could not run.
@@ -129,12 +136,21 @@ int main(int argc, char *argv[])
     if (!fw.open(QIODevice::WriteOnly) || fw.write(firmware) != firmware.size())
         qFatal("cannot write the firmware");
     fw.close();
-    const Run one = run(dir, firmware, 1);
-    const Run many = run(dir, firmware, slotCount);
+    const QString postgresql = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
+    const auto file = [&](const char *name) { return dir.filePath(QLatin1String(name)); };
+    const Run one = run(dir, firmware, 1, file("one.sqlite"), false);
+    const Run many = run(dir, firmware, slotCount, file("many.sqlite"), false);
     std::printf("station, %d KiB image, targets paced at %d baud: 1 slot %.2f s; %d slots %.2f s; ratio %.3f "
                 "(goal: 1.2 or less)\n",
         kib, Baud, one.seconds, slotCount, many.seconds, many.seconds / one.seconds);
     std::printf("window event loop with %d tiles updating: longest block %.1f ms (goal: 50 ms or less)\n", slotCount,
         many.longestBlockMs);
+    if (!postgresql.isEmpty()) {
+        const Run local = run(dir, firmware, slotCount, file("serial.sqlite"), true);
+        const Run shared = run(dir, firmware, slotCount, postgresql, true);
+        std::printf("%d slots with a serial number per unit: records in SQLite %.2f s; in PostgreSQL %.2f s; ratio "
+                    "%.3f (goal: 1.05 or less)\n",
+            slotCount, local.seconds, shared.seconds, shared.seconds / local.seconds);
+    }
     return 0;
 }

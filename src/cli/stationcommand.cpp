@@ -46,11 +46,21 @@ int runStation(const QStringList &args)
                        "itself, records the unit and waits for the board to leave, until interrupted or --units "
                        "units are recorded. The recipe and its firmware are checked completely before any link "
                        "is opened."));
-    const QCommandLineOption records("records", "Where the unit records go (default: the user's data folder).", "path");
+    const QCommandLineOption records("records",
+        "Where the unit records go: a SQLite file (default: the user's data folder) or a PostgreSQL database that "
+        "a line of stations shares, postgresql://user@host:port/database (password from PGPASSWORD or ~/.pgpass).",
+        "where");
+    const QCommandLineOption queue("queue",
+        "With a PostgreSQL database: the SQLite file where records wait while it is out of reach (default: the "
+        "user's data folder).",
+        "path");
     const QCommandLineOption operatorName("operator", "The operator's name, kept in every record.", "name");
+    const QCommandLineOption stationName("station",
+        "The station's name in the records (default: the host name); stations sharing a database need their own.",
+        "name");
     const QCommandLineOption json("json", "Write events as JSON lines on standard output.");
     const QCommandLineOption units("units", "End once this many units have been recorded.", "n");
-    for (const QCommandLineOption *o : {&records, &operatorName, &json, &units})
+    for (const QCommandLineOption *o : {&records, &queue, &stationName, &operatorName, &json, &units})
         cl.add(*o);
     cl.positional(QStringLiteral("recipe"), QStringLiteral("The station's recipe (a JSON file)."), 1, 1);
     if (!cl.parse(args))
@@ -60,11 +70,27 @@ int runStation(const QStringList &args)
     station::Station station;
     station::StationOptions options;
     options.records = cl.value(records);
+    options.queue = cl.value(queue);
     options.operatorName = cl.value(operatorName);
+    options.stationName = cl.value(stationName);
     if (const auto why = station.open(cl.arguments().constFirst(), options))
         fail(BadInput, *why);
 
     const bool asJson = cl.isSet(json);
+    // --units counts units whose records reached the database: queued ones are sent first.
+    const auto enough = [&] { return wanted > 0 && station.unitsEnded() >= wanted && station.recordsQueued() == 0; };
+    QObject::connect(&station, &station::Station::recordsChanged, &station, [&] {
+        const QJsonObject o{{QStringLiteral("event"), QStringLiteral("records")},
+            {QStringLiteral("reachable"), station.recordsReachable()}, {QStringLiteral("queued"), station.recordsQueued()},
+            {QStringLiteral("reason"), station.recordsAway()}};
+        if (asJson)
+            printLine(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)));
+        else
+            printLine(station.recordsState().isEmpty() ? QStringLiteral("records: the database is in reach again")
+                                                       : QStringLiteral("records: ") + station.recordsState());
+        if (enough())
+            QCoreApplication::quit();
+    });
     QObject::connect(&station, &station::Station::event, &station,
         [&](std::size_t index, int unit, const QString &name, const QJsonObject &details) {
             const QString label = station.slot(index).label();
@@ -77,7 +103,7 @@ int runStation(const QStringList &args)
             } else {
                 printLine(plainLine(label, unit, name, details));
             }
-            if (wanted > 0 && station.unitsEnded() >= wanted)
+            if (enough())
                 QCoreApplication::quit();
         });
     int signalled = 0;

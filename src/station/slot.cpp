@@ -78,6 +78,8 @@ void Slot::stop()
     probeTimer_.stop();
     if (job_)
         job_->abort(Interrupted, QStringLiteral("interrupted"));
+    else if (phase_ == Phase::Flashing) // still waiting for its lines
+        failUnit(QStringLiteral("interrupted before its download began"));
     if (link_)
         link_.release()->deleteLater();
     setPhase(Phase::Stopped);
@@ -177,12 +179,65 @@ void Slot::startUnit()
     unit_ = UnitReport();
     unit_.number = ++started_;
     unit_.startedAt = QDateTime::currentDateTimeUtc();
-    unit_.linesTotal = setup_.lines->size();
+    unit_.linesTotal = setup_.lines ? setup_.lines->size() : 0;
     lastStage_ = FlashSession::Stage::Erase;
+    setPhase(Phase::Flashing);
+    emit unitStarted();
+    // Not stopped or held by the unit's start (a unit that cannot be recorded never runs).
+    if (phase_ == Phase::Flashing && setup_.lines)
+        launch(*setup_.lines, setup_.letter);
+}
+
+void Slot::beginUnit(std::shared_ptr<const LineStore> lines, char letter)
+{
+    if (phase_ != Phase::Flashing || job_ || !lines)
+        return;
+    unitLines_ = std::move(lines);
+    unit_.linesTotal = unitLines_->size();
+    launch(*unitLines_, letter);
+}
+
+void Slot::failUnit(const QString &why)
+{
+    if (phase_ != Phase::Flashing || job_)
+        return;
+    unit_.endedAt = QDateTime::currentDateTimeUtc();
+    unit_.passed = false;
+    unit_.interrupted = stopping_;
+    unit_.phase = QStringLiteral("erase");
+    unit_.reason = QStringLiteral("%1; left untouched").arg(why);
+    if (!unit_.interrupted)
+        ++failed_;
+    emit unitEnded();
+    unitOver();
+}
+
+void Slot::holdUnit(const QString &why)
+{
+    if (phase_ != Phase::Flashing || job_)
+        return;
+    --started_;
+    unit_ = UnitReport();
+    held_ = why;
+    setPhase(Phase::Held);
+}
+
+void Slot::resume()
+{
+    if (phase_ != Phase::Held)
+        return;
+    held_.clear();
+    setPhase(Phase::Waiting);
+    probeTimer_.start();
+    probe();
+}
+
+void Slot::launch(const LineStore &lines, char letter)
+{
     FlashSession::Options options;
     options.waitForBootloader = false; // it has just answered
-    options.kind = setup_.letter;
-    job_ = std::make_unique<FlashJob>(*link_, *setup_.lines, options, setup_.timing, nullptr);
+    options.kind = letter;
+    job_ = std::make_unique<FlashJob>(*link_, lines, options, setup_.timing, nullptr);
     connect(job_.get(), &FlashJob::stageChanged, this, [this] {
         const FlashSession::Stage stage = job_->session().stage();
         if (stage != FlashSession::Stage::Failed && stage != FlashSession::Stage::Done)
@@ -191,10 +246,7 @@ void Slot::startUnit()
     });
     connect(job_.get(), &FlashJob::progressed, this, &Slot::changed);
     connect(job_.get(), &FlashJob::finished, this, &Slot::onJobFinished);
-    setPhase(Phase::Flashing);
-    emit unitStarted();
-    if (job_) // not stopped by the unit's start (a unit that cannot be recorded never runs)
-        job_->start();
+    job_->start();
 }
 
 void Slot::onJobFinished()
@@ -214,6 +266,11 @@ void Slot::onJobFinished()
     // Called from the job's own signal: it goes once that has returned.
     job_.release()->deleteLater();
     emit unitEnded();
+    unitOver();
+}
+
+void Slot::unitOver()
+{
     if (stopping_)
         return;
     if (link_ && !link_->isOpen())
@@ -238,9 +295,11 @@ QString Slot::stateText() const
         return unit_.interrupted ? QStringLiteral("interrupted") : QStringLiteral("stopped");
     case Phase::Waiting:
         return QStringLiteral("waiting for a board");
+    case Phase::Held:
+        return QStringLiteral("waiting for the record database: %1").arg(held_);
     case Phase::Flashing:
         if (!job_)
-            break;
+            return QStringLiteral("taking a serial number");
         switch (job_->session().stage()) {
         case FlashSession::Stage::WaitBootloader:
             return QStringLiteral("in update mode");

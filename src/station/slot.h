@@ -27,6 +27,8 @@ struct SlotSetup
     std::function<std::unique_ptr<StreamLink>(QString &why)> makeLink;
     JobTiming timing; // waitTimeoutMs is not used: a slot waits for its board as long as it takes
     int leaveProbes = 3; // link tests in a row without an answer that mean the board has left
+    // The image every unit gets; null when each unit gets its own (a serial number patched in),
+    // handed over by beginUnit() once the unit's number is known.
     const LineStore *lines = nullptr;
     char letter = 'W';
 };
@@ -53,7 +55,9 @@ class Slot : public QObject
 {
     Q_OBJECT
 public:
-    enum class Phase { Stopped, Waiting, Flashing, Removing };
+    // Held: a board answered but its unit could not be recorded yet (the shared record database
+    // is out of reach); nothing is sent until resume().
+    enum class Phase { Stopped, Waiting, Flashing, Removing, Held };
 
     explicit Slot(SlotSetup setup, QObject *parent = nullptr);
     ~Slot() override;
@@ -64,6 +68,14 @@ public:
     void startNow();
     // Ends the unit in progress as interrupted (its unitEnded comes at once) and stops.
     void stop();
+    // The unit just started gets these lines and its download begins (setup without lines).
+    void beginUnit(std::shared_ptr<const LineStore> lines, char letter);
+    // The unit just started ends as failed before anything was sent to it.
+    void failUnit(const QString &why);
+    // The unit just started is given up before anything was sent to it, as if it had never
+    // started (no unitEnded), and the slot waits, sending nothing, until resume().
+    void holdUnit(const QString &why);
+    void resume();
 
     const QString &label() const { return setup_.label; }
     const QString &port() const { return setup_.port; }
@@ -88,13 +100,17 @@ private:
     void dropLink(const QString &why);
     void boardLeft();
     void startUnit();
+    void launch(const LineStore &lines, char letter);
     void onJobFinished();
+    void unitOver();
     void setPhase(Phase phase);
 
     SlotSetup setup_;
     Phase phase_ = Phase::Stopped;
     std::unique_ptr<StreamLink> link_;
     std::unique_ptr<FlashJob> job_;
+    std::shared_ptr<const LineStore> unitLines_; // this unit's own image, when units differ
+    QString held_; // why the slot is held
     QTimer probeTimer_;
     ReplyFramer framer_;
     std::vector<std::string> frames_;

@@ -12,6 +12,17 @@
 
 namespace morven::station {
 
+namespace {
+// What the records need of the recipe's unit serial: the series and the form it is written in.
+std::optional<SerialRequest> serialRequest(const Recipe &r)
+{
+    if (!r.serial)
+        return std::nullopt;
+    return SerialRequest{r.serial->series, qint64(r.serial->address), formatName(*r.serial), r.serial->first,
+        maxNumber(*r.serial)};
+}
+} // namespace
+
 Station::Station(QObject *parent)
     : QObject(parent)
 {
@@ -33,13 +44,21 @@ std::optional<QString> Station::open(const QString &recipePath, const StationOpt
     if (const auto why = loadImage(recipe_, image_))
         return why;
     const QString where = options_.records.isEmpty() ? UnitRecords::defaultPath() : options_.records;
+    const QString queue = options_.queue.isEmpty() ? UnitRecords::defaultPath() : options_.queue;
     records_ = std::make_unique<RecordWriter>();
     int interrupted = 0;
-    if (const auto why = records_->open(where, options_.stationName, &interrupted)) {
+    if (const auto why = records_->open(where, queue, options_.stationName, &interrupted)) {
         records_.reset();
-        return QStringLiteral("records %1: %2").arg(where, *why);
+        return QStringLiteral("records: %1").arg(*why);
     }
+    serial_ = serialRequest(recipe_);
+    if (serial_)
+        if (const auto why = records_->checkSeries(*serial_)) {
+            records_.reset();
+            return why;
+        }
     connect(records_.get(), &RecordWriter::written, this, &Station::onWritten);
+    connect(records_.get(), &RecordWriter::reachChanged, this, &Station::onReach);
     if (interrupted > 0)
         qCInfo(lcStation) << interrupted << "units left running by an earlier run marked interrupted";
     for (const RecipeSlot &entry : recipe_.slotList) {
@@ -63,7 +82,8 @@ SlotSetup Station::setupFor(const RecipeSlot &entry)
     s.timing.probeIntervalMs = recipe_.probeIntervalMs;
     s.timing.waitTimeoutMs = 0;
     s.leaveProbes = recipe_.leaveProbes;
-    s.lines = &image_.lines;
+    // Units with serial numbers each get their own lines, once their number is taken.
+    s.lines = serialRequest(recipe_) ? nullptr : &image_.lines;
     s.letter = image_.letter;
     const PortName port = entry.port;
     const qint32 baud = recipe_.baud;
@@ -151,7 +171,7 @@ void Station::onUnitStarted(std::size_t index)
     r.startedAt = slot.unit().startedAt;
     r.linesTotal = qint64(slot.unit().linesTotal);
     unitNumbers_.insert(r.unitId, slot.unit().number);
-    records_->start(r, index);
+    records_->start(r, index, serial_);
     emit event(index, slot.unit().number, QStringLiteral("started"),
         QJsonObject{{QStringLiteral("unit_id"), r.unitId}, {QStringLiteral("port"), r.port}});
 }
@@ -167,14 +187,61 @@ void Station::onUnitEnded(std::size_t index)
     r.linesSent = qint64(u.linesSent);
     r.retries = qint64(u.retries);
     r.seconds = u.seconds;
+    r.linesTotal = qint64(u.linesTotal);
     records_->end(r, index);
 }
 
-void Station::onWritten(std::size_t index, const UnitRecord &r, bool start, const QString &error)
+QString Station::recordsState() const
+{
+    if (!recordTrouble_.isEmpty())
+        return QStringLiteral("cannot record units: %1").arg(recordTrouble_);
+    if (!reachable_)
+        return QStringLiteral("record database out of reach (%1); %2 records wait on this station").arg(away_).arg(queued_);
+    if (queued_ > 0)
+        return QStringLiteral("%1 records wait on this station").arg(queued_);
+    return QString();
+}
+
+void Station::onReach(bool reachable, int queued, const QString &why)
+{
+    const bool back = reachable && !reachable_;
+    reachable_ = reachable;
+    away_ = why;
+    queued_ = queued;
+    emit recordsChanged();
+    if (back)
+        for (auto &slot : slots_)
+            slot->resume();
+}
+
+void Station::beginNumbered(std::size_t index, const UnitRecord &r)
 {
     Slot &slot = *slots_[index];
+    current_[index] = r;
+    auto lines = std::make_shared<LineStore>();
+    char letter = image_.letter;
+    if (const auto why = unitLines(image_, *recipe_.serial, *r.serial, *lines, letter)) {
+        // Its number is taken and recorded: the unit ends failed with it, so the gap is explained.
+        slot.failUnit(*why);
+        return;
+    }
+    slot.beginUnit(std::move(lines), letter);
+}
+
+void Station::onWritten(std::size_t index, const UnitRecord &r, bool start, WriteOutcome outcome, const QString &error)
+{
+    Slot &slot = *slots_[index];
+    if (start && outcome == WriteOutcome::Held) {
+        // Nothing was sent to the board: it waits, as it is, until the records are back.
+        unitNumbers_.remove(r.unitId);
+        slot.holdUnit(error);
+        emit event(index, 0, QStringLiteral("held"), QJsonObject{{QStringLiteral("reason"), error}});
+        return;
+    }
+    if (start && serial_ && outcome == WriteOutcome::Written && slot.phase() == Slot::Phase::Flashing)
+        beginNumbered(index, r);
     const int number = start ? unitNumbers_.value(r.unitId) : unitNumbers_.take(r.unitId);
-    if (!error.isEmpty()) {
+    if (outcome == WriteOutcome::Failed) {
         // An unrecorded unit is what traceability forbids: this slot flashes nothing more.
         recordTrouble_ = error;
         qCWarning(lcStation).noquote() << slot.label() << "cannot record unit" << r.unitId << ":" << error;
@@ -188,6 +255,8 @@ void Station::onWritten(std::size_t index, const UnitRecord &r, bool start, cons
         return;
     QJsonObject details{{QStringLiteral("unit_id"), r.unitId}, {QStringLiteral("seconds"), r.seconds},
         {QStringLiteral("lines"), r.linesSent}, {QStringLiteral("of"), r.linesTotal}};
+    if (r.serial)
+        details.insert(QStringLiteral("serial"), QString::number(*r.serial));
     if (r.result != UnitResult::Passed)
         details.insert(QStringLiteral("reason"), r.reason);
     ++ended_;

@@ -20,7 +20,11 @@ namespace morven::station {
 
 struct StationOptions
 {
-    QString records; // where the unit records go; empty: UnitRecords::defaultPath()
+    // Where the unit records go: a SQLite file or a postgresql:// URI; empty:
+    // UnitRecords::defaultPath()
+    QString records;
+    // Where records wait while a shared database is out of reach; empty: UnitRecords::defaultPath()
+    QString queue;
     QString operatorName;
     QString stationName; // empty: the host name
 };
@@ -60,6 +64,13 @@ public:
     int unitsPassed() const { return passed_; }
     // A slot whose units cannot be recorded does not start another: the reason, or empty.
     QString recordTrouble() const { return recordTrouble_; }
+    // Whether the shared record database is in reach; when it is not, why, and how many writes
+    // wait in the local queue.
+    bool recordsReachable() const { return reachable_; }
+    QString recordsAway() const { return away_; }
+    int recordsQueued() const { return queued_; }
+    // What the header says about the records: empty while all is well.
+    QString recordsState() const;
 
 signals:
     // One line of the station's log: the slot, its unit number (0 outside a unit), the event
@@ -67,12 +78,16 @@ signals:
     void event(std::size_t slot, int unit, const QString &name, const QJsonObject &details);
     // A slot's state text or progress changed.
     void slotChanged(std::size_t slot);
+    // The records went out of reach, came back, or their queue changed.
+    void recordsChanged();
 
 private:
     SlotSetup setupFor(const RecipeSlot &entry);
     void onUnitStarted(std::size_t index);
     void onUnitEnded(std::size_t index);
-    void onWritten(std::size_t index, const UnitRecord &r, bool start, const QString &error);
+    void onWritten(std::size_t index, const UnitRecord &r, bool start, WriteOutcome outcome, const QString &error);
+    void onReach(bool reachable, int queued, const QString &why);
+    void beginNumbered(std::size_t index, const UnitRecord &r);
     QList<QString> usbSerials();
 
     Recipe recipe_;
@@ -85,6 +100,10 @@ private:
     int ended_ = 0;
     int passed_ = 0;
     QString recordTrouble_;
+    bool reachable_ = true;
+    QString away_;
+    int queued_ = 0;
+    std::optional<SerialRequest> serial_; // where units' serial numbers come from
     // USB serial numbers present, looked up at most every half second for all slots together.
     QList<QString> usbSerials_;
     qint64 usbListedAt_ = -1;

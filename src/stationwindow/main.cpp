@@ -19,7 +19,9 @@ int main(int argc, char *argv[])
     const QCommandLineOption version(
         {QStringLiteral("v"), QStringLiteral("version")}, QStringLiteral("Show the version."));
     const QCommandLineOption records(QStringLiteral("records"),
-        QStringLiteral("Where the unit records go (default: the user's data folder)."), QStringLiteral("path"));
+        QStringLiteral("Where the unit records go: a SQLite file (default: the user's data folder) or a shared "
+                       "PostgreSQL database, postgresql://user@host:port/database."),
+        QStringLiteral("where"));
     const QCommandLineOption operatorName(
         QStringLiteral("operator"), QStringLiteral("The operator's name, kept in every record."), QStringLiteral("name"));
     parser.addOptions({help, version, records, operatorName});

@@ -140,6 +140,7 @@ std::optional<QString> StationWindow::openRecipe(const QString &path)
                             .arg(station_->slot(i).label(), station_->recordTrouble()));
         refreshHeader();
     });
+    connect(station_.get(), &station::Station::recordsChanged, this, &StationWindow::refreshHeader);
     refreshHeader();
     station_->run();
     return std::nullopt;
@@ -160,8 +161,9 @@ void StationWindow::refreshHeader()
     QString totals = tr("units %1   passed %2   failed %3").arg(ended).arg(passed).arg(ended - passed);
     if (ended > 0)
         totals += tr("   yield %1 %").arg(100.0 * passed / ended, 0, 'f', 1);
-    if (!station_->recordTrouble().isEmpty())
-        totals += tr("   RECORDS FAILING");
+    // Whatever keeps units from being recorded is said in the header, in the station's words.
+    if (const QString records = station_->recordsState(); !records.isEmpty())
+        totals += tr("   RECORDS: %1").arg(records);
     totals_->setText(totals);
 }
 

@@ -24,6 +24,8 @@ QRgb colourFor(const Slot &slot)
         return 0xd9d9d9;
     case Slot::Phase::Flashing:
         return 0x1f5fbf;
+    case Slot::Phase::Held: // the station needs someone: the records cannot be written
+        return 0xd98c1a;
     case Slot::Phase::Removing:
         break;
     }

@@ -190,7 +190,7 @@ private slots:
         QTest::newRow("another program's meta") << "meta"
                                                 << "not a records database of this tool";
         QTest::newRow("newer schema") << "newer"
-                                      << "schema version 2, newer than this release reads (1)";
+                                      << "schema version 3, newer than this release reads (2)";
         QTest::newRow("damaged") << "damaged"
                                  << "are damaged";
         QTest::newRow("a folder") << "folder"
@@ -226,7 +226,7 @@ private slots:
                 }
             }
             if (kind == "newer") {
-                rawSql(path, {"UPDATE morven_meta SET value = '2' WHERE name = 'schema_version'"});
+                rawSql(path, {"UPDATE morven_meta SET value = '3' WHERE name = 'schema_version'"});
             } else {
                 QFile file(path);
                 QVERIFY(file.open(QIODevice::ReadWrite) && file.size() > 5 * 4096);

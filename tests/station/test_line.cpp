@@ -1,0 +1,285 @@
+// A line of stations on one PostgreSQL database: the records' schema is shared and guarded, no
+// serial number is ever given twice, and stations that lose the database mid-run lose and double
+// no row. Runs against the run's own throwaway cluster (scripts/pg-cluster).
+#include "station/unitrecords.h"
+
+#include "sim/simconfig.h"
+#include "sim/simtarget.h"
+#include "support/cliprocess.h"
+#include "support/pgcluster.h"
+#include "support/testmain.h"
+
+#include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <map>
+#include <set>
+#include <thread>
+
+using namespace morven;
+using namespace morven::station;
+
+Q_DECLARE_METATYPE(morven::station::SerialRequest)
+
+namespace {
+
+QString ok(const std::optional<QString> &why)
+{
+    return why.value_or("ok");
+}
+
+UnitRecord unit(const QString &id, const QString &station)
+{
+    UnitRecord r;
+    r.unitId = id;
+    r.slot = "A1";
+    r.port = "tcp:127.0.0.1:7001";
+    r.station = station;
+    r.recipe = "rev C";
+    r.startedAt = QDateTime::currentDateTimeUtc();
+    return r;
+}
+
+// SQL through a connection of the test's own, for what the records would never write.
+void rawSql(const QString &uri, const QStringList &statements)
+{
+    {
+        const QUrl url(uri);
+        QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", "raw");
+        db.setDatabaseName(url.path().mid(1));
+        db.setUserName(url.userName());
+        db.setHostName(QUrlQuery(url).queryItemValue("host"));
+        if (!db.open())
+            qFatal("cannot open %s: %s", qPrintable(uri), qPrintable(db.lastError().text()));
+        QSqlQuery q(db);
+        for (const QString &s : statements)
+            if (!q.exec(s))
+                qFatal("%s: %s", qPrintable(s), qPrintable(q.lastError().text()));
+    }
+    QSqlDatabase::removeDatabase("raw");
+}
+
+SerialRequest series(const QString &name, qint64 first = 1000, qint64 address = 0x40, const QString &format = "u32le")
+{
+    return SerialRequest{name, address, format, first, 0xFFFFFFFFLL};
+}
+
+// 20 records of 16 bytes from address 0: three download lines (8, 8 and 4 records).
+const QByteArray kFirmware = [] {
+    QByteArray text;
+    for (int i = 0; i < 20; ++i)
+        text += test::hexRecord(QByteArray(16, char(i)), quint16(16 * i)) + "\n";
+    return text + ":00000001FF\n";
+}();
+
+// The serial number a target received: four bytes, low first, at image offset 0x40, which is
+// data byte 64 of the first line (":W", chunk number, count, then the data as digit pairs).
+std::optional<qint64> receivedSerial(const sim::Bootloader &bootloader)
+{
+    const QStringList lines = test::acceptedLines(bootloader);
+    if (lines.isEmpty() || lines.front().size() < 8 + 2 * 68)
+        return std::nullopt;
+    qint64 number = 0;
+    for (int i = 3; i >= 0; --i)
+        number = number * 256 + lines.front().mid(8 + 2 * (64 + i), 2).toLongLong(nullptr, 16);
+    return number;
+}
+
+} // namespace
+
+class LineTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir;
+
+private slots:
+    void initTestCase() { QVERIFY(dir.isValid()); }
+
+    // A database of someone else's, or of a newer release, is refused and left as it is.
+    void refusesWhatIsNotOurs_data()
+    {
+        QTest::addColumn<QStringList>("setup");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("another program's tables") << QStringList{"CREATE TABLE parts (id INTEGER)"}
+                                                  << "not a records database of this tool (it holds parts)";
+        QTest::newRow("newer schema") << QStringList{"UPDATE morven_meta SET value = '3' WHERE name = "
+                                                     "'schema_version'"}
+                                      << "schema version 3, newer than this release reads (2)";
+    }
+    void refusesWhatIsNotOurs()
+    {
+        QFETCH(QStringList, setup);
+        QFETCH(QString, expected);
+        const QString uri = test::pgDatabase(QStringLiteral("refuse%1").arg(QTest::currentDataTag()[0] == 'a'));
+        if (setup.front().startsWith("UPDATE")) {
+            UnitRecords ours;
+            QCOMPARE(ok(ours.open(uri)), "ok");
+        }
+        rawSql(uri, setup);
+        UnitRecords records;
+        const QString why = ok(records.open(uri));
+        QVERIFY2(why.contains(expected), qPrintable(why));
+    }
+
+    // Slots on every station start at once: each number of the series is given exactly once,
+    // none skipped, on PostgreSQL across connections as on a station's own SQLite file.
+    void serialsNeverTwice_data()
+    {
+        QTest::addColumn<bool>("server");
+        QTest::newRow("postgresql") << true;
+        QTest::newRow("sqlite") << false;
+    }
+    void serialsNeverTwice()
+    {
+        QFETCH(bool, server);
+        const QString where = server ? test::pgDatabase("serials") : dir.filePath("serials.sqlite");
+        constexpr int kThreads = 8, kEach = 20;
+        std::vector<std::vector<qint64>> given(kThreads);
+        std::vector<QString> errors(kThreads);
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t)
+            threads.emplace_back([&, t] {
+                UnitRecords records;
+                if (auto why = records.open(where)) {
+                    errors[t] = *why;
+                    return;
+                }
+                for (int i = 0; i < kEach && errors[t].isEmpty(); ++i) {
+                    UnitRecord r = unit(QStringLiteral("%1-%2").arg(t).arg(i), QStringLiteral("st%1").arg(t));
+                    if (auto why = records.startUnitWithSerial(r, series("line")))
+                        errors[t] = *why;
+                    else
+                        given[t].push_back(*r.serial);
+                }
+            });
+        for (std::thread &t : threads)
+            t.join();
+        std::set<qint64> all;
+        for (int t = 0; t < kThreads; ++t) {
+            QVERIFY2(errors[t].isEmpty(), qPrintable(errors[t]));
+            all.insert(given[t].begin(), given[t].end());
+        }
+        QCOMPARE(all.size(), std::size_t(kThreads * kEach));
+        QCOMPARE(*all.begin(), qint64(1000));
+        QCOMPARE(*all.rbegin(), qint64(1000 + kThreads * kEach - 1));
+    }
+
+    // A series keeps its address and form; `first` is a floor, never a way back.
+    void seriesRules_data()
+    {
+        QTest::addColumn<SerialRequest>("request");
+        QTest::addColumn<QString>("expected"); // the number given, or the refusal
+        QTest::newRow("first number") << series("s", 10) << "10";
+        QTest::newRow("next") << series("s", 10) << "11";
+        QTest::newRow("first as a floor") << series("s", 500) << "500";
+        QTest::newRow("never back") << series("s", 10) << "501";
+        QTest::newRow("other address") << series("s", 10, 0x80) << "unit_serial.address: the series \"s\" writes its numbers at 0x40";
+        QTest::newRow("other format") << series("s", 10, 0x40, "u32be") << "unit_serial.format: the series \"s\" writes its numbers as u32le";
+        QTest::newRow("no longer fits") << SerialRequest{"s", 0x40, "u32le", 10, 501} << "no longer fits u32le (at most 501)";
+    }
+    void seriesRules()
+    {
+        QFETCH(SerialRequest, request);
+        QFETCH(QString, expected);
+        static UnitRecords records;
+        static const auto opened = records.open(test::pgDatabase("series"));
+        QCOMPARE(ok(opened), "ok");
+        static int n = 0;
+        UnitRecord r = unit(QString::number(++n), "st");
+        // A station checks when it opens, naming the setting; a unit is refused all the same.
+        const QString checked = ok(records.checkSeries(request));
+        const std::optional<QString> why = records.startUnitWithSerial(r, request);
+        if (expected.front().isDigit()) {
+            QCOMPARE(checked, "ok");
+            QCOMPARE(why ? *why : QString::number(*r.serial), expected);
+        } else {
+            QVERIFY2(checked.contains(expected), qPrintable(checked));
+            QVERIFY(why && !r.serial);
+        }
+    }
+
+    // Four stations of eight slots each on one database, which goes away while their units run:
+    // every unit is recorded once, every number given once, and each board holds its row's number.
+    void lineOfStations()
+    {
+        const QString uri = test::pgDatabase("line");
+        test::writeFile(dir.filePath("fw.hex"), kFirmware);
+        const QString digest = QCryptographicHash::hash(kFirmware, QCryptographicHash::Sha256).toHex();
+        constexpr int kStations = 4, kSlots = 8;
+        std::vector<std::unique_ptr<sim::SimTarget>> targets;
+        std::map<QString, sim::SimTarget *> byPort;
+        std::vector<std::unique_ptr<QProcess>> stations;
+        for (int s = 0; s < kStations; ++s) {
+            QJsonArray slotList;
+            for (int i = 0; i < kSlots; ++i) {
+                // Slow replies keep the units running while the database is away.
+                const sim::SimConfig c
+                    = sim::parseSimArguments({"morven-sim", "--tcp", "0", "--delay", "120"});
+                targets.push_back(std::make_unique<sim::SimTarget>(c.bootloader, c.transport));
+                QVERIFY(targets.back()->listen());
+                const QString port = QStringLiteral("tcp:127.0.0.1:%1").arg(targets.back()->port());
+                byPort[port] = targets.back().get();
+                slotList.append(QJsonObject{{"label", QStringLiteral("A%1").arg(i + 1)}, {"port", port}});
+            }
+            const QJsonObject recipe{{"name", "Board"}, {"firmware", "fw.hex"}, {"sha256", digest}, {"format", "w"},
+                {"probe_interval_ms", 40}, {"slots", slotList},
+                {"unit_serial", QJsonObject{{"series", "line"}, {"address", "0x40"}, {"format", "u32le"}, {"first", 1000}}}};
+            const QString path = test::writeFile(
+                dir.filePath(QStringLiteral("recipe%1.json").arg(s)), QJsonDocument(recipe).toJson());
+            stations.push_back(std::make_unique<QProcess>());
+            stations.back()->start(MORVENCTL_PATH,
+                {"station", path, "--records", uri, "--queue", dir.filePath(QStringLiteral("queue%1.sqlite").arg(s)),
+                    "--station", QStringLiteral("st%1").arg(s), "--units", QString::number(kSlots), "--json"});
+        }
+        UnitRecords records;
+        QCOMPARE(ok(records.open(uri)), "ok");
+        std::vector<UnitRecord> rows;
+        // Every unit has its number; the database goes away while they download.
+        QTRY_VERIFY2_WITH_TIMEOUT(!records.list({}, rows) && rows.size() == kStations * kSlots,
+            qPrintable(QStringLiteral("units started: %1 of %2").arg(rows.size()).arg(kStations * kSlots)), 30000);
+        test::pgPause();
+        const auto output = [&](int s) { return stations[s]->peek(1 << 20); };
+        const auto allEnded = [&] {
+            for (int s = 0; s < kStations; ++s)
+                if (output(s).count("\"event\":\"passed\"") < kSlots)
+                    return false;
+            return true;
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(allEnded(), "every station's units to end while the database is away", 30000);
+        test::pgResume();
+        for (int s = 0; s < kStations; ++s) {
+            QVERIFY2(stations[s]->waitForFinished(30000) && stations[s]->exitCode() == 0,
+                qPrintable(QStringLiteral("station %1 to send its queued records and end: %2").arg(s).arg(
+                    QString::fromUtf8(stations[s]->readAllStandardError()))));
+            QVERIFY2(output(s).contains("\"reachable\":false"), "the station saw the database go away");
+        }
+
+        QCOMPARE(ok(records.reopen()), "ok");
+        QCOMPARE(ok(records.list({}, rows)), "ok");
+        QCOMPARE(rows.size(), std::size_t(kStations * kSlots));
+        std::set<QString> ids;
+        std::set<qint64> numbers;
+        for (const UnitRecord &r : rows) {
+            ids.insert(r.unitId);
+            QVERIFY2(r.result == UnitResult::Passed && r.endedAt.isValid() && r.serial,
+                qPrintable(r.slot + " of " + r.station + ": " + resultName(r.result) + " " + r.reason));
+            numbers.insert(*r.serial);
+            QCOMPARE(receivedSerial(byPort.at(r.port)->bootloader()), r.serial);
+        }
+        QCOMPARE(ids.size(), rows.size());
+        QCOMPARE(numbers.size(), rows.size());
+        QCOMPARE(*numbers.rbegin(), qint64(1000 + kStations * kSlots - 1));
+    }
+};
+
+MORVEN_TEST_CLASS(LineTest)
+#include "test_line.moc"
