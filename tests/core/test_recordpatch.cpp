@@ -141,6 +141,9 @@ private slots:
         row("partly outside", image(d), 0x0800001E, ab, {}, {"0x08000020, of the 4 bytes at 0x0800001E, " + range});
         row("gap", fileOf({upper(0x0800), hexRecord(d.left(16), 0), hexRecord(d.mid(16), 0x20), kEnd}), 0x08000012,
             ab.left(1), {}, {"0x08000012 (1 byte)", "(0x08000000 to 0x0800002F)", "at 0x08000030"});
+        row("around an earlier record",
+            fileOf({upper(0x0800), hexRecord(d.left(16), 0x20), hexRecord(d.mid(16), 0), kEnd}), 0x08000010,
+            counting(1, 36), {}, {"0x08000010 (36 bytes) is outside the image (0x08000000 to 0x0800002F)"});
         row("data after the end record", image(d, {}) + hexRecord(d, 0x40) + "\n" + kEnd, 0x08000020, ab, {},
             {"follow its end-of-file record"});
         row("no data", fileOf({upper(0x0800), hexRecord({}, 0), kEnd}), 0x08000000, ab, {}, {"no download line"});
@@ -162,6 +165,14 @@ private slots:
             if (byHand.isEmpty()) {
                 QVERIFY2(!run.error.isEmpty(), "not refused");
                 continue;
+            }
+            if (f == Format::O) { // every record passed on is whole, its checksum made anew
+                morven::RecordPatcher patcher(patchOf(address, bytes),
+                    [](std::string_view r) { QVERIFY2(!morven::checkIntelHexRecord(r), std::string(r).c_str()); });
+                for (const QByteArray &r : file.split('\n'))
+                    if (!r.isEmpty())
+                        patcher.feed(std::string_view(r.constData(), std::size_t(r.size())));
+                QVERIFY(!patcher.finish());
             }
             const Run expected = convert(byHand, f, {});
             QVERIFY2(run.error.isEmpty() && expected.error.isEmpty(), qPrintable(run.error + expected.error));
