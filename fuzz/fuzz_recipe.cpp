@@ -2,7 +2,8 @@
 //
 // Input: the recipe file. Properties: no crash; a refusal is a sentence; an accepted recipe keeps
 // its limits (a slot or more, each label and each port once, numbers in range, a SHA-256 of 64
-// lower-case digits), and recipeJson reads back to the same recipe, every field.
+// lower-case digits, a unit serial number whose first number fits its form and address), and
+// recipeJson reads back to the same recipe, every field.
 #include "fuzzcheck.h"
 
 #include "station/recipe.h"
@@ -51,6 +52,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             FUZZ_CHECK(portKey(r.slotList[i].port) != portKey(r.slotList[j].port));
         }
 
+    FUZZ_CHECK(r.serial.has_value() == !r.unitSerial.isEmpty());
+    if (r.serial) {
+        std::string bytes;
+        FUZZ_CHECK(!r.serial->series.trimmed().isEmpty());
+        FUZZ_CHECK(std::uint64_t(r.serial->address) + std::uint64_t(serialSize(*r.serial)) <= (std::uint64_t(1) << 32));
+        FUZZ_CHECK(
+            !serialBytes(*r.serial, r.serial->first, bytes) && bytes.size() == std::size_t(serialSize(*r.serial)));
+    }
     Recipe back;
     FUZZ_CHECK(!parseRecipe(recipeJson(r), folder, back));
     FUZZ_CHECK(back == r);
