@@ -8,6 +8,8 @@
 
 #include <QtTest>
 
+#include <numeric>
+
 using morven::Format;
 using morven::InputOptions;
 using morven::test::hexRecord;
@@ -24,18 +26,9 @@ QByteArray counting(int first, int n)
     return d;
 }
 
-// The bytes of `v`, the `n` lowest high first.
-QByteArray bigEndian(quint32 v, int n)
-{
-    QByteArray out;
-    for (int i = n - 1; i >= 0; --i)
-        out += char(v >> (8 * i));
-    return out;
-}
-
 QByteArray upper(quint16 u, quint8 type = 4)
 {
-    return hexRecord(bigEndian(u, 2), 0, type);
+    return hexRecord(QByteArray::fromHex(QByteArray::number(u, 16).rightJustified(4, '0')), 0, type);
 }
 
 QByteArray fileOf(const QList<QByteArray> &records)
@@ -57,11 +50,10 @@ QByteArray srecords(const QByteArray &data, quint32 address)
 {
     QByteArray out;
     for (int at = 0; at < data.size(); at += 16) {
-        const quint32 a = address + quint32(at);
-        QByteArray body = QByteArray(1, char(qMin(16, int(data.size()) - at) + 5)) + bigEndian(a, 4) + data.mid(at, 16);
-        unsigned sum = 0;
-        for (const char c : body)
-            sum += quint8(c);
+        const QByteArray a = QByteArray::number(address + quint32(at), 16).rightJustified(8, '0');
+        const QByteArray body = char(qMin(16, int(data.size()) - at) + 5) + QByteArray::fromHex(a) + data.mid(at, 16);
+        const unsigned sum
+            = std::accumulate(body.begin(), body.end(), 0u, [](unsigned s, char c) { return s + quint8(c); });
         out += "S3" + (body + char(~sum)).toHex().toUpper() + "\n";
     }
     return out;
@@ -91,11 +83,6 @@ Run convert(const QByteArray &file, Format f, std::optional<morven::Patch> patch
     return run;
 }
 
-morven::Patch patchOf(quint32 address, const QByteArray &bytes)
-{
-    return {address, bytes.toStdString()};
-}
-
 } // namespace
 
 class TestRecordPatch : public QObject
@@ -119,7 +106,6 @@ private slots:
         };
         row("inside one record", image(d), 0x08000004, ab.left(2), image(with(d, 4, ab.left(2))));
         row("across two records", image(d), 0x0800000E, ab, image(with(d, 14, ab)));
-        row("whole image", image(d), 0x08000000, counting(9, 32), image(counting(9, 32)));
         row("added after the last byte", image(d), 0x08000020, ab.left(3), image(d, {hexRecord(ab.left(3), 0x20)}));
         const QList<QByteArray> across{
             upper(0x0800), hexRecord(d.left(16), 0xFFF0), upper(0x0801), hexRecord(d.mid(16), 0)};
@@ -146,7 +132,6 @@ private slots:
             counting(1, 36), {}, {"0x08000010 (36 bytes) is outside the image (0x08000000 to 0x0800002F)"});
         row("data after the end record", image(d, {}) + hexRecord(d, 0x40) + "\n" + kEnd, 0x08000020, ab, {},
             {"follow its end-of-file record"});
-        row("no data", fileOf({upper(0x0800), hexRecord({}, 0), kEnd}), 0x08000000, ab, {}, {"no download line"});
         row("no bytes", image(d), 0x08000000, {}, {}, {"0: the patch holds no bytes"});
         row("too many", image(d), 0x08000000, QByteArray(65, 'x'), {}, {"65 bytes, more than 64"});
         row("past 4 GiB", image(d), 0xFFFFFFFE, ab, {}, {"0xFFFFFFFE run past the top of the 4 GiB"});
@@ -159,7 +144,7 @@ private slots:
         QFETCH(QByteArray, byHand);
         QFETCH(QStringList, words);
         for (const Format f : {Format::O, Format::W, Format::PW}) {
-            const Run run = convert(file, f, patchOf(address, bytes));
+            const Run run = convert(file, f, morven::Patch{address, bytes.toStdString()});
             for (const QString &w : words)
                 QVERIFY2(run.error.contains(w), qPrintable(run.error + " lacks: " + w));
             if (byHand.isEmpty()) {
@@ -167,7 +152,7 @@ private slots:
                 continue;
             }
             if (f == Format::O) { // every record passed on is whole, its checksum made anew
-                morven::RecordPatcher patcher(patchOf(address, bytes),
+                morven::RecordPatcher patcher(morven::Patch{address, bytes.toStdString()},
                     [](std::string_view r) { QVERIFY2(!morven::checkIntelHexRecord(r), std::string(r).c_str()); });
                 for (const QByteArray &r : file.split('\n'))
                     if (!r.isEmpty())
@@ -182,32 +167,25 @@ private slots:
 
     // The same image as binary data, S-records and the Intel HEX records they become, patched
     // inside, across a 64 KiB boundary and after its end.
-    void sameForEveryInput_data()
-    {
-        QTest::addColumn<quint32>("address");
-        QTest::addColumn<int>("size");
-        QTest::newRow("inside") << 0x0800FFC4u << 3;
-        QTest::newRow("across 64 KiB") << 0x0800FFFEu << 4;
-        QTest::newRow("added") << 0x08010024u << 64;
-    }
     void sameForEveryInput()
     {
-        QFETCH(quint32, address);
-        QFETCH(int, size);
         const QByteArray data = counting(3, 100);
         constexpr quint32 load = 0x0800FFC0;
         QByteArray hex;
         morven::BinaryReader reader(
             load, [&](std::string_view r) { hex += QByteArray(r.data(), qsizetype(r.size())) + "\n"; });
         QVERIFY(!reader.add(std::string_view(data.constData(), std::size_t(data.size()))) && !reader.finish());
-        for (const Format f : {Format::W, Format::PW}) {
-            const morven::Patch patch = patchOf(address, counting(200, size));
-            const Run fromBinary = convert(data, f, patch, load), fromSrec = convert(srecords(data, load), f, patch),
-                      fromHex = convert(hex, f, patch), unpatched = convert(hex, f, {});
-            QVERIFY2(fromBinary.error.isEmpty(), qPrintable(fromBinary.error));
-            QCOMPARE(fromSrec.lines, fromBinary.lines);
-            QCOMPARE(fromHex.lines, fromBinary.lines);
-            QVERIFY(fromHex.lines != unpatched.lines);
+        for (const auto &[address, size] : {std::pair{0x0800FFC4u, 3}, {0x0800FFFEu, 4}, {0x08010024u, 64}}) {
+            for (const Format f : {Format::W, Format::PW}) {
+                const morven::Patch patch = {address, counting(200, size).toStdString()};
+                const Run fromBinary = convert(data, f, patch, load),
+                          fromSrec = convert(srecords(data, load), f, patch), fromHex = convert(hex, f, patch),
+                          unpatched = convert(hex, f, {});
+                QVERIFY2(fromBinary.error.isEmpty(), qPrintable(fromBinary.error));
+                QCOMPARE(fromSrec.lines, fromBinary.lines);
+                QCOMPARE(fromHex.lines, fromBinary.lines);
+                QVERIFY2(fromHex.lines != unpatched.lines, qPrintable(QString::number(address, 16)));
+            }
         }
     }
 };

@@ -25,29 +25,27 @@ QString sha256Of(const QByteArray &bytes)
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
 
-// A good recipe with the keys of `patch` put over it (a null value removes the key).
-QByteArray recipeWith(const QJsonObject &patch)
+// `o` with the keys of `patch` put over it (a null value removes the key).
+QJsonObject with(QJsonObject o, const QJsonObject &patch)
 {
-    QJsonObject o{{"name", "Board"}, {"firmware", "fw.hex"}, {"sha256", sha256Of(kHex)}, {"format", "w"},
-        {"slots", QJsonArray{QJsonObject{{"label", "A1"}, {"port", "tcp:127.0.0.1:7001"}}}}};
     for (auto it = patch.begin(); it != patch.end(); ++it)
-        if (it->isNull())
-            o.remove(it.key());
-        else
-            o.insert(it.key(), *it);
-    return QJsonDocument(o).toJson();
+        it->isNull() ? o.remove(it.key()) : void(o.insert(it.key(), *it));
+    return o;
 }
 
-// A good unit serial setting with the keys of `patch` put over it (a null value removes the key).
+// A good recipe with `patch` put over it.
+QByteArray recipeWith(const QJsonObject &patch)
+{
+    return QJsonDocument(with({{"name", "Board"}, {"firmware", "fw.hex"}, {"sha256", sha256Of(kHex)}, {"format", "w"},
+                                  {"slots", QJsonArray{QJsonObject{{"label", "A1"}, {"port", "tcp:127.0.0.1:7001"}}}}},
+                             patch))
+        .toJson();
+}
+
+// A good unit serial setting with `patch` put over it.
 QJsonObject serialWith(const QJsonObject &patch)
 {
-    QJsonObject o{{"address", "0x10"}, {"format", "u32le"}};
-    for (auto it = patch.begin(); it != patch.end(); ++it)
-        if (it->isNull())
-            o.remove(it.key());
-        else
-            o.insert(it.key(), *it);
-    return o;
+    return with({{"address", "0x10"}, {"format", "u32le"}}, patch);
 }
 
 QJsonArray slotsOf(const QStringList &labelsAndPorts)
@@ -94,18 +92,14 @@ private slots:
         row("unit_serial", {{"unit_serial", 3}}, {"\"unit_serial\" must be an object"});
         serial("serial key", {{"serie", "x"}}, "serie", "unknown key");
         serial("serial series", {{"series", 5}}, "series", "must be a string");
-        serial("serial series blank", {{"series", " "}}, "series", "is empty");
         serial("serial no address", {{"address", QJsonValue::Null}}, "address", "missing");
         serial("serial address digits", {{"address", "0x1G"}}, "address", "\"0x1G\"");
-        serial("serial address 4 GiB", {{"address", 4294967296.0}}, "address", "below 4 GiB");
         serial(
             "serial past the top", {{"address", "0xFFFFFFFE"}}, "address", "4 bytes of u32le at 0xFFFFFFFE run past");
         serial("serial no format", {{"format", QJsonValue::Null}}, "format", "missing");
         serial("serial format", {{"format", "u16"}}, "format", "u32le, u32be or ascii:N");
         serial("serial ascii:0", {{"format", "ascii:0"}}, "format", "\"ascii:0\"");
         serial("serial ascii:21", {{"format", "ascii:21"}}, "format", "from 1 to 20");
-        serial("serial ascii:+5", {{"format", "ascii:+5"}}, "format", "\"ascii:+5\"");
-        serial("serial format a number", {{"format", 32}}, "format", "must be a string");
         serial("serial first -1", {{"first", -1}}, "first", "from 0 to 4294967295 (u32le), not -1");
         serial("serial first 1.5", {{"first", 1.5}}, "first", "whole number");
         serial("serial first past u32", {{"first", 4294967296.0}}, "first", "not 4294967296");
@@ -180,7 +174,6 @@ private slots:
         };
         row("u32le", 0x01020304, "\x04\x03\x02\x01");
         row("u32be", 0x01020304, "\x01\x02\x03\x04");
-        row("u32be", 0xFFFFFFFF, "\xFF\xFF\xFF\xFF");
         row("u32le", 0x100000000, {}, "unit_serial: number 4294967296 no longer fits u32le (at most 4294967295)");
         row("u32le", -1, {}, "unit_serial: number -1 is below 0");
         row("ascii:8", 1234, "00001234");
@@ -225,8 +218,6 @@ private slots:
                                         << QJsonObject{{"sha256", sha256Of(tooLong)}, {"input_format", "bin"}}
                                         << QStringList{"firmware \"fw.hex\":", "at most 32767"};
         QTest::newRow("serial inside") << kHex << QJsonObject{{"unit_serial", serialWith({})}} << QStringList{};
-        QTest::newRow("serial added") << kHex << QJsonObject{{"unit_serial", serialWith({{"address", 0x20}})}}
-                                      << QStringList{};
         QTest::newRow("serial outside")
             << kHex << QJsonObject{{"unit_serial", serialWith({{"address", "0x21"}})}}
             << QStringList{
@@ -274,8 +265,7 @@ private slots:
         QCOMPARE(firstLetter, letter);
         QCOMPARE(first.size(), image.lines.size());
         QVERIFY(first[0] != image.lines[0] && next[0] != first[0]);
-        const std::optional<QString> tooBig = unitLines(image, *r.serial, 0x100000000, next, firstLetter);
-        QVERIFY(tooBig && tooBig->contains("no longer fits u32le"));
+        QVERIFY(unitLines(image, *r.serial, 0x100000000, next, firstLetter).value_or("").contains("no longer fits"));
     }
 };
 MORVEN_TEST_CLASS(RecipeTest)
