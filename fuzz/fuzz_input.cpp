@@ -4,9 +4,10 @@
 //   0    bits 0-1 --format (0 none, 1 o, 2 w, 3 pw); bits 2-3 --input-format (0 guessed, 1 ihex,
 //        2 srec, 3 bin); bit 4 --address given; bit 5 --force; bit 6 put 2000 + byte 5 blank lines
 //        (CR LF) after the first line, so the rest comes after the first 4 KiB the format is told from
-//        (unless the file is converted as binary data)
-//   1-4  the address
-//   5    seed of the piece sizes
+//        (unless the file is converted as binary data); bit 7 a patch of 1 + byte 5 % 64 bytes at the
+//        address
+//   1-4  the address (of binary input, of the patch, or both)
+//   5    seed of the piece sizes and the patch's bytes
 //   6-   the file
 //
 // Both runs give the same lines, error (line and message), format and letter. The options and the
@@ -30,6 +31,8 @@ std::optional<InputFormat> decide(const morven::InputOptions &o, std::string_vie
     const InputFormat format = o.inputFormat.value_or(sniffed);
     const bool records = format == InputFormat::IntelHex || format == InputFormat::Srec;
     if (o.address && format != InputFormat::Binary)
+        return std::nullopt;
+    if (o.patch && (!o.format || morven::checkPatch(*o.patch)))
         return std::nullopt;
     if (o.format ? !records && format != InputFormat::Binary : format == InputFormat::Binary || (records && !o.force))
         return std::nullopt;
@@ -79,6 +82,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         options.address = address;
     options.force = flags & 32;
     const std::uint8_t seed = h.u8();
+    if (flags & 128) {
+        options.patch = morven::Patch{address, {}};
+        for (std::size_t i = 0; i <= seed % 64u; ++i)
+            options.patch->bytes += static_cast<char>(seed * 7 + i);
+    }
     std::string file(h.rest());
     if (flags & 64) {
         const std::size_t end = std::min(file.find_first_of("\r\n"), file.size());
@@ -117,8 +125,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const char expected = options.format == morven::Format::O ? 'O' : 'W';
         for (const std::string &line : whole.lines)
             FUZZ_CHECK(line[1] == expected && !morven::checkDownloadLine(line));
-        // Binary data always makes records, and they always close their last chunk.
-        FUZZ_CHECK(*format != InputFormat::Binary || (!whole.error && !whole.lines.empty()));
+        // Binary data always makes records, and they always close their last chunk; only a patch
+        // that does not land refuses it.
+        FUZZ_CHECK(*format != InputFormat::Binary || (!whole.error && !whole.lines.empty())
+            || (options.patch && whole.error && whole.error->message.find("outside the image") != std::string::npos));
         if (*format == InputFormat::IntelHex)
             checkLeftOut(file, whole);
         return 0;

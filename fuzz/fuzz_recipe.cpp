@@ -2,7 +2,8 @@
 //
 // Input: the recipe file. Properties: no crash; a refusal is a sentence; an accepted recipe keeps
 // its limits (a slot or more, each label and each port once, numbers in range, a SHA-256 of 64
-// lower-case digits), and recipeJson reads back to the same recipe, every field.
+// lower-case digits, a unit serial number whose first number fits its form and address), and
+// recipeJson reads back to the same recipe, every field.
 #include "fuzzcheck.h"
 
 #include "station/recipe.h"
@@ -51,6 +52,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             FUZZ_CHECK(portKey(r.slotList[i].port) != portKey(r.slotList[j].port));
         }
 
+    FUZZ_CHECK(r.serial.has_value() == !r.unitSerial.isEmpty());
+    std::string bytes; // the first number fits its form, and the form fits below 4 GiB
+    FUZZ_CHECK(!r.serial
+        || (!serialBytes(*r.serial, r.serial->first, bytes)
+            && r.serial->address + std::uint64_t(bytes.size()) <= (std::uint64_t(1) << 32)));
     Recipe back;
     FUZZ_CHECK(!parseRecipe(recipeJson(r), folder, back));
     FUZZ_CHECK(back == r);

@@ -26,8 +26,7 @@ struct FirmwareInput::Readers
 FirmwareInput::FirmwareInput(const InputOptions &options, Sink sink)
     : options_(options)
     , sink_(std::move(sink))
-{
-}
+{ }
 
 FirmwareInput::~FirmwareInput() = default;
 
@@ -57,6 +56,11 @@ std::optional<InputError> FirmwareInput::decide()
     format_ = options_.inputFormat.value_or(sniffed);
     if (options_.address && format_ != InputFormat::Binary)
         return fileError(std::string("--address is for binary input, but this file holds ") + formatName(format_));
+    if (options_.patch && !options_.format)
+        return fileError("a patch is written into records as they are converted, and this file is not converted");
+    if (options_.patch)
+        if (auto problem = checkPatch(*options_.patch))
+            return fileError(std::move(*problem));
 
     if (options_.format) {
         switch (format_) {
@@ -71,7 +75,13 @@ std::optional<InputError> FirmwareInput::decide()
             return fileError("holds neither Intel HEX records, S-records nor binary data (--input-format bin reads "
                              "any file as binary)");
         }
-        converter_ = std::make_unique<RecordConverter>(*options_.format, [this](std::string_view line) { output(line); });
+        converter_
+            = std::make_unique<RecordConverter>(*options_.format, [this](std::string_view line) { output(line); });
+        if (options_.patch)
+            patcher_ = std::make_unique<RecordPatcher>(*options_.patch, [this](std::string_view record) {
+                if (!convertError_)
+                    convertError_ = converter_->feed(record, convertLine_);
+            });
         readers_ = std::make_unique<Readers>();
         if (format_ == InputFormat::Srec)
             readers_->srec.emplace();
@@ -99,17 +109,27 @@ std::optional<InputError> FirmwareInput::decide()
     return std::nullopt;
 }
 
+std::optional<InputError> FirmwareInput::convert(std::string_view record, std::size_t lineNo)
+{
+    if (!patcher_)
+        return converter_->feed(record, lineNo);
+    convertLine_ = lineNo;
+    patcher_->feed(record);
+    return convertError_;
+}
+
 void FirmwareInput::convertMade(std::string_view record)
 {
     // Records the readers make are whole and at most 16 bytes long: the converter takes them all.
-    (void)converter_->feed(record, 0);
+    // A patch's added record is longer; should a chunk not hold it, finish() tells.
+    (void)convert(record, 0);
 }
 
 std::optional<InputError> FirmwareInput::convertRecord(std::string_view line, std::size_t lineNo)
 {
     if (auto problem = checkIntelHexRecord(line))
         return InputError{lineNo, std::move(*problem)};
-    return converter_->feed(line, lineNo);
+    return convert(line, lineNo);
 }
 
 std::optional<InputError> FirmwareInput::onLine(std::string_view line)
@@ -173,6 +193,8 @@ std::optional<InputError> FirmwareInput::finish()
         lineError_ = readers_->binary->finish();
     if (lineError_)
         return lineError_;
+    if (convertError_)
+        return convertError_;
     if (converter_ && converter_->pendingRecords() > 0 && converter_->pendingBytes() > 0) {
         const int more = converter_->pendingRecords() - 1;
         return InputError{converter_->firstPendingLine(),
@@ -183,6 +205,9 @@ std::optional<InputError> FirmwareInput::finish()
     }
     if (linesMade_ == 0)
         return fileError(converter_ ? "yields no download line" : "holds no download line");
+    if (patcher_)
+        if (auto problem = patcher_->finish())
+            return fileError(std::move(*problem));
     return std::nullopt;
 }
 

@@ -5,6 +5,7 @@
 #include "records/inputchecks.h"
 #include "records/inputerror.h"
 #include "records/linestore.h"
+#include "records/recordpatch.h"
 
 #include <cstdint>
 #include <functional>
@@ -22,6 +23,8 @@ struct InputOptions
     std::optional<InputFormat> inputFormat; // IntelHex, Srec or Binary instead of guessing
     std::optional<std::uint32_t> address; // where binary input is loaded
     bool force = false; // let lines through that are not download lines
+    // Bytes written over the image before it is converted (see RecordPatcher): a unit's own copy.
+    std::optional<Patch> patch;
 };
 
 // Turns the bytes of an input file into the download lines morvenctl sends or writes, checking
@@ -53,6 +56,7 @@ private:
     [[nodiscard]] std::optional<InputError> onLine(std::string_view line);
     [[nodiscard]] std::optional<InputError> convertRecord(std::string_view line, std::size_t lineNo);
     void convertMade(std::string_view record);
+    [[nodiscard]] std::optional<InputError> convert(std::string_view record, std::size_t lineNo);
     void output(std::string_view line);
 
     InputOptions options_;
@@ -64,6 +68,9 @@ private:
     std::size_t lineNo_ = 0;
     std::optional<InputError> lineError_;
     std::unique_ptr<RecordConverter> converter_;
+    std::unique_ptr<RecordPatcher> patcher_;
+    std::size_t convertLine_ = 0; // of the record the patcher is passing on
+    std::optional<InputError> convertError_;
     std::unique_ptr<Readers> readers_;
     std::size_t linesMade_ = 0;
     char letter_ = 0;

@@ -10,5 +10,6 @@ set(morven_records_sources
   intelhexwriter.h intelhexwriter.cpp
   srecordreader.h srecordreader.cpp
   binaryreader.h binaryreader.cpp
+  recordpatch.h recordpatch.cpp
   firmwareinput.h firmwareinput.cpp)
 list(TRANSFORM morven_records_sources PREPEND ${CMAKE_CURRENT_LIST_DIR}/)

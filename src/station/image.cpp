@@ -46,6 +46,8 @@ std::optional<QString> loadImage(const Recipe &r, Image &out)
         if (n == 0)
             break;
         hash.addData(QByteArrayView(chunk.data(), n));
+        if (r.serial)
+            image.file.append(chunk.data(), n);
         if (!error)
             error = input.feed(std::string_view(chunk.data(), std::size_t(n)));
     }
@@ -70,7 +72,47 @@ std::optional<QString> loadImage(const Recipe &r, Image &out)
             .arg(MaxDownloadLines);
     image.letter = input.letter() == 'O' ? 'O' : 'W';
     image.fileName = info.fileName();
+    if (r.serial) {
+        image.options = options;
+        LineStore trial;
+        char letter = 0;
+        if (auto why = unitLines(image, *r.serial, r.serial->first, trial, letter))
+            return QStringLiteral("%1: %2").arg(name, *why);
+    }
     out = std::move(image);
+    return std::nullopt;
+}
+
+std::optional<QString> unitLines(
+    const Image &image, const UnitSerial &serial, qint64 number, LineStore &out, char &letter)
+{
+    Patch patch{serial.address, {}};
+    if (auto why = serialBytes(serial, number, patch.bytes))
+        return why;
+    InputOptions options = image.options;
+    options.patch = std::move(patch);
+    LineStore lines;
+    // The copy differs from the image in a few bytes and perhaps one added line.
+    lines.reserve(image.lines.size() + 1, image.lines.byteSize() + 256);
+    std::size_t made = 0;
+    FirmwareInput input(options, [&](std::string_view line) {
+        if (++made <= MaxDownloadLines)
+            lines.append(line);
+    });
+    std::optional<InputError> error
+        = input.feed(std::string_view(image.file.constData(), std::size_t(image.file.size())));
+    if (!error)
+        error = input.finish();
+    if (error)
+        return error->line == 0
+            ? QStringLiteral("unit_serial.address: %1").arg(QString::fromStdString(error->message))
+            : QStringLiteral("unit_serial: line %1: %2").arg(error->line).arg(QString::fromStdString(error->message));
+    if (made > MaxDownloadLines)
+        return QStringLiteral("unit_serial: with the number added, %1 download lines: one download can send at most %2")
+            .arg(made)
+            .arg(MaxDownloadLines);
+    letter = input.letter() == 'O' ? 'O' : 'W';
+    out = std::move(lines);
     return std::nullopt;
 }
 

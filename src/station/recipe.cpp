@@ -3,6 +3,7 @@
 #include "station/recipe.h"
 
 #include "link/endpoint.h"
+#include "station/recipevalues.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,33 +24,6 @@ namespace {
 
 // A recipe is a few hundred bytes; anything far bigger is not one.
 constexpr qint64 kMaxRecipeBytes = 1 << 20;
-
-// A value as a message quotes it, cut short when it is long.
-QString quotedValue(const QString &s)
-{
-    return QLatin1Char('"') + (s.size() > 64 ? s.left(61) + QStringLiteral("...") : s) + QLatin1Char('"');
-}
-
-QString jsonTypeName(const QJsonValue &v)
-{
-    switch (v.type()) {
-    case QJsonValue::Null:
-        return QStringLiteral("null");
-    case QJsonValue::Bool:
-        return QStringLiteral("true or false");
-    case QJsonValue::Double:
-        return QStringLiteral("a number");
-    case QJsonValue::String:
-        return QStringLiteral("a string");
-    case QJsonValue::Array:
-        return QStringLiteral("an array");
-    case QJsonValue::Object:
-        return QStringLiteral("an object");
-    case QJsonValue::Undefined:
-        break;
-    }
-    return QStringLiteral("nothing");
-}
 
 // Whether text is whole Unicode: a lone half of a surrogate pair (JSON's "\ud800") cannot go
 // into a record's UTF-8 unchanged, and names and labels end up there.
@@ -108,44 +82,14 @@ std::optional<QString> readWhole(const QJsonObject &o, QLatin1StringView key, In
     return std::nullopt;
 }
 
-// "0x" and hexadecimal digits, or decimal digits: a load address below 4 GiB.
-std::optional<std::uint32_t> parseAddress(const QString &text)
-{
-    const bool hex = text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive);
-    const QStringView digits = QStringView(text).mid(hex ? 2 : 0);
-    if (digits.isEmpty())
-        return std::nullopt;
-    std::uint64_t value = 0;
-    for (const QChar c : digits) {
-        const int d = c.isDigit() && c.unicode() < 128 ? c.unicode() - '0'
-            : hex && c.toLower() >= QLatin1Char('a') && c.toLower() <= QLatin1Char('f')
-            ? c.toLower().unicode() - 'a' + 10
-            : -1;
-        if (d < 0)
-            return std::nullopt;
-        value = value * (hex ? 16 : 10) + std::uint64_t(d);
-        if (value > 0xFFFFFFFFull)
-            return std::nullopt;
-    }
-    return std::uint32_t(value);
-}
-
 std::optional<QString> readAddress(const QJsonObject &o, std::optional<std::uint32_t> &out)
 {
     const QJsonValue v = o.value(QLatin1String("address"));
     if (v.isUndefined())
         return std::nullopt;
-    std::optional<std::uint32_t> address;
-    if (v.isString())
-        address = parseAddress(v.toString());
-    else if (v.isDouble() && v.toDouble() >= 0 && v.toDouble() <= 0xFFFFFFFF
-        && v.toDouble() == std::floor(v.toDouble()))
-        address = std::uint32_t(v.toDouble());
-    else if (!v.isDouble())
-        return QStringLiteral("\"address\" must be a string, not %1").arg(jsonTypeName(v));
-    if (!address)
-        return QStringLiteral("\"address\" must be hexadecimal with 0x, or decimal, below 4 GiB, not %1")
-            .arg(v.isString() ? quotedValue(v.toString()) : QString::number(v.toDouble()));
+    std::uint32_t address = 0;
+    if (auto why = readAddressValue(v, address))
+        return QStringLiteral("\"address\" ") + *why;
     out = address;
     return std::nullopt;
 }
@@ -346,6 +290,12 @@ std::optional<QString> parseRecipe(const QByteArray &json, const QString &folder
     const QJsonValue unitSerial = o.value(QLatin1String("unit_serial"));
     if (!unitSerial.isUndefined() && !unitSerial.isObject())
         return QStringLiteral("\"unit_serial\" must be an object, not %1").arg(jsonTypeName(unitSerial));
+    if (unitSerial.isObject()) {
+        UnitSerial serial;
+        if (auto why = parseUnitSerial(unitSerial.toObject(), *name, serial))
+            return why;
+        r.serial = std::move(serial);
+    }
     if (auto why = readSlots(o, r.slotList))
         return why;
 

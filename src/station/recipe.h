@@ -4,6 +4,7 @@
 
 #include "records/conversion.h"
 #include "records/inputchecks.h"
+#include "station/unitserial.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -66,7 +67,8 @@ struct Recipe
     int probeIntervalMs = 200; // between link tests while a slot waits for a board
     int leaveProbes = 3; // unanswered link tests in a row that mean the board has left
     std::vector<RecipeSlot> slotList; // "slots" (the name slots is a Qt keyword)
-    QJsonObject unitSerial; // "unit_serial" as written, read where serial numbers are given; empty when absent
+    QJsonObject unitSerial; // "unit_serial" as written, so it is written back the same; empty when absent
+    std::optional<UnitSerial> serial; // "unit_serial" read: set when each unit gets a serial number
 
     friend bool operator==(const Recipe &, const Recipe &) = default;
 };

@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <limits>
+
 using namespace morven;
 using namespace morven::station;
 
@@ -23,17 +25,27 @@ QString sha256Of(const QByteArray &bytes)
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
 
-// A good recipe with the keys of `patch` put over it (a null value removes the key).
+// `o` with the keys of `patch` put over it (a null value removes the key).
+QJsonObject with(QJsonObject o, const QJsonObject &patch)
+{
+    for (auto it = patch.begin(); it != patch.end(); ++it)
+        it->isNull() ? o.remove(it.key()) : void(o.insert(it.key(), *it));
+    return o;
+}
+
+// A good recipe with `patch` put over it.
 QByteArray recipeWith(const QJsonObject &patch)
 {
-    QJsonObject o{{"name", "Board"}, {"firmware", "fw.hex"}, {"sha256", sha256Of(kHex)}, {"format", "w"},
-        {"slots", QJsonArray{QJsonObject{{"label", "A1"}, {"port", "tcp:127.0.0.1:7001"}}}}};
-    for (auto it = patch.begin(); it != patch.end(); ++it)
-        if (it->isNull())
-            o.remove(it.key());
-        else
-            o.insert(it.key(), *it);
-    return QJsonDocument(o).toJson();
+    return QJsonDocument(with({{"name", "Board"}, {"firmware", "fw.hex"}, {"sha256", sha256Of(kHex)}, {"format", "w"},
+                                  {"slots", QJsonArray{QJsonObject{{"label", "A1"}, {"port", "tcp:127.0.0.1:7001"}}}}},
+                             patch))
+        .toJson();
+}
+
+// A good unit serial setting with `patch` put over it.
+QJsonObject serialWith(const QJsonObject &patch)
+{
+    return with({{"address", "0x10"}, {"format", "u32le"}}, patch);
 }
 
 QJsonArray slotsOf(const QStringList &labelsAndPorts)
@@ -57,6 +69,9 @@ private slots:
         auto row = [](const char *tag, const QJsonObject &patch, const QStringList &words) {
             QTest::newRow(tag) << recipeWith(patch) << words;
         };
+        auto serial = [&row](const char *tag, const QJsonObject &patch, const QString &setting, const QString &word) {
+            row(tag, {{"unit_serial", serialWith(patch)}}, {"unit_serial." + setting + ": ", word});
+        };
         QTest::newRow("not JSON") << QByteArray("{\"name\": ") << QStringList{"not JSON", "offset 9"};
         QTest::newRow("not an object") << QByteArray("[1]") << QStringList{"JSON object"};
         row("unknown key", {{"baudrate", 9600}}, {"unknown key \"baudrate\""});
@@ -75,6 +90,21 @@ private slots:
         row("probe interval", {{"probe_interval_ms", 1.5}}, {"\"probe_interval_ms\"", "whole number"});
         row("leave probes", {{"leave_probes", 0}}, {"\"leave_probes\""});
         row("unit_serial", {{"unit_serial", 3}}, {"\"unit_serial\" must be an object"});
+        serial("serial key", {{"serie", "x"}}, "serie", "unknown key");
+        serial("serial series", {{"series", 5}}, "series", "must be a string");
+        serial("serial no address", {{"address", QJsonValue::Null}}, "address", "missing");
+        serial("serial address digits", {{"address", "0x1G"}}, "address", "\"0x1G\"");
+        serial(
+            "serial past the top", {{"address", "0xFFFFFFFE"}}, "address", "4 bytes of u32le at 0xFFFFFFFE run past");
+        serial("serial no format", {{"format", QJsonValue::Null}}, "format", "missing");
+        serial("serial format", {{"format", "u16"}}, "format", "u32le, u32be or ascii:N");
+        serial("serial ascii:0", {{"format", "ascii:0"}}, "format", "\"ascii:0\"");
+        serial("serial ascii:21", {{"format", "ascii:21"}}, "format", "from 1 to 20");
+        serial("serial first -1", {{"first", -1}}, "first", "from 0 to 4294967295 (u32le), not -1");
+        serial("serial first 1.5", {{"first", 1.5}}, "first", "whole number");
+        serial("serial first past u32", {{"first", 4294967296.0}}, "first", "not 4294967296");
+        serial("serial first past ascii", {{"format", "ascii:4"}, {"first", 10000}}, "first", "0 to 9999 (ascii:4)");
+        serial("serial first a string", {{"first", "1"}}, "first", "must be a number, not a string");
         row("no slots", {{"slots", QJsonValue::Null}}, {"missing key \"slots\""});
         row("empty slots", {{"slots", QJsonArray{}}}, {"\"slots\" is empty"});
         row("slot a number", {{"slots", QJsonArray{5}}}, {"slots[0] must be an object"});
@@ -107,17 +137,22 @@ private slots:
 
     void roundTrip()
     {
-        const QByteArray json = recipeWith({{"sha256", QString(64, 'A')}, {"input_format", "BIN"},
-            {"address", "0x08000000"}, {"baud", 9600}, {"reply_timeout_ms", 500}, {"probe_interval_ms", 50},
-            {"leave_probes", 5}, {"firmware", "../images/fw.bin"}, {"unit_serial", QJsonObject{{"first", 1000}}},
-            {"slots", slotsOf({"A1", " /dev/serial/by-path/x ", "A2", "usb:FT5XK2P1", "B1", "tcp:[::1]:7002"})}});
+        const QByteArray json
+            = recipeWith({{"sha256", QString(64, 'A')}, {"input_format", "BIN"}, {"address", "0x08000000"},
+                {"baud", 9600}, {"reply_timeout_ms", 500}, {"probe_interval_ms", 50}, {"leave_probes", 5},
+                {"firmware", "../images/fw.bin"}, {"unit_serial", serialWith({{"first", 1000}, {"format", "ASCII:8"}})},
+                {"slots", slotsOf({"A1", " /dev/serial/by-path/x ", "A2", "usb:FT5XK2P1", "B1", "tcp:[::1]:7002"})}});
         Recipe r;
         QVERIFY2(!parseRecipe(json, "/work/recipes", r), json.constData());
         QCOMPARE(r.firmwarePath, QString("/work/images/fw.bin"));
         QCOMPARE(r.sha256, QString(64, 'a'));
         QCOMPARE(r.inputFormat, InputFormat::Binary);
         QCOMPARE(r.address, 0x08000000u);
-        QCOMPARE(r.unitSerial.value("first").toInt(), 1000);
+        QVERIFY(r.serial);
+        QCOMPARE(r.serial->series, QString("Board")); // the recipe's name when it names none
+        QCOMPARE(r.serial->address, 0x10u);
+        QCOMPARE(formatName(*r.serial), QString("ascii:8"));
+        QCOMPARE(r.serial->first, qint64(1000));
         QCOMPARE(r.slotList.size(), 3u);
         QCOMPARE(r.slotList[0].port.device, QString("/dev/serial/by-path/x"));
         QCOMPARE(r.slotList[1].port.usbSerial, QString("FT5XK2P1"));
@@ -126,6 +161,40 @@ private slots:
         Recipe back;
         QVERIFY(!parseRecipe(recipeJson(r), "/work/recipes", back));
         QVERIFY(back == r);
+    }
+
+    void serialBytes_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<qint64>("number");
+        QTest::addColumn<QByteArray>("bytes"); // empty: refused with `refusal`
+        QTest::addColumn<QString>("refusal");
+        auto row = [](const char *format, qint64 n, const QByteArray &bytes, const QString &refusal = {}) {
+            QTest::addRow("%s %lld", format, n) << QString(format) << n << bytes << refusal;
+        };
+        row("u32le", 0x01020304, "\x04\x03\x02\x01");
+        row("u32be", 0x01020304, "\x01\x02\x03\x04");
+        row("u32le", 0x100000000, {}, "unit_serial: number 4294967296 no longer fits u32le (at most 4294967295)");
+        row("u32le", -1, {}, "unit_serial: number -1 is below 0");
+        row("ascii:8", 1234, "00001234");
+        row("ascii:1", 0, "0");
+        row("ascii:3", 1000, {}, "unit_serial: number 1000 no longer fits ascii:3 (at most 999)");
+        row("ascii:19", std::numeric_limits<qint64>::max(), "9223372036854775807");
+        row("ascii:20", std::numeric_limits<qint64>::max(), "09223372036854775807");
+    }
+    void serialBytes()
+    {
+        QFETCH(QString, format);
+        QFETCH(qint64, number);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, refusal);
+        UnitSerial s;
+        QVERIFY(!parseUnitSerial(serialWith({{"format", format}}), "Board", s));
+        QCOMPARE(formatName(s), format);
+        std::string out = "untouched";
+        const std::optional<QString> why = station::serialBytes(s, number, out);
+        QCOMPARE(why.value_or(QString()), refusal);
+        QCOMPARE(QByteArray::fromStdString(out), bytes.isEmpty() ? QByteArray("untouched") : bytes);
     }
 
     void loadImage_data()
@@ -148,6 +217,12 @@ private slots:
         QTest::newRow("too many lines") << tooLong
                                         << QJsonObject{{"sha256", sha256Of(tooLong)}, {"input_format", "bin"}}
                                         << QStringList{"firmware \"fw.hex\":", "at most 32767"};
+        QTest::newRow("serial inside") << kHex << QJsonObject{{"unit_serial", serialWith({})}} << QStringList{};
+        QTest::newRow("serial outside")
+            << kHex << QJsonObject{{"unit_serial", serialWith({{"address", "0x21"}})}}
+            << QStringList{
+                   "firmware \"fw.hex\": unit_serial.address: address 0x00000021 (4 bytes) is outside the image "
+                   "(0x00000000 to 0x0000001F)"};
     }
     void loadImage()
     {
@@ -179,6 +254,18 @@ private slots:
         QVERIFY(!image.lines.empty());
         for (std::size_t i = 0; i < image.lines.size(); ++i)
             QVERIFY(image.lines[i].starts_with(std::string{':', letter}));
+        if (!r.serial)
+            return;
+        // Each unit's copy: its own number in it, and a number its form cannot hold refused.
+        QCOMPARE(image.file, kHex);
+        LineStore first, next;
+        char firstLetter = 0;
+        QVERIFY(!unitLines(image, *r.serial, r.serial->first, first, firstLetter));
+        QVERIFY(!unitLines(image, *r.serial, 0x10000, next, firstLetter));
+        QCOMPARE(firstLetter, letter);
+        QCOMPARE(first.size(), image.lines.size());
+        QVERIFY(first[0] != image.lines[0] && next[0] != first[0]);
+        QVERIFY(unitLines(image, *r.serial, 0x100000000, next, firstLetter).value_or("").contains("no longer fits"));
     }
 };
 MORVEN_TEST_CLASS(RecipeTest)
