@@ -1,6 +1,7 @@
 // A line of stations on one PostgreSQL database: the records' schema is shared and guarded, no
 // serial number is ever given twice, and stations that lose the database mid-run lose and double
 // no row. Runs against the run's own throwaway cluster (scripts/pg-cluster).
+#include "station/station.h"
 #include "station/unitrecords.h"
 
 #include "sim/simconfig.h"
@@ -205,6 +206,40 @@ private slots:
             QVERIFY2(checked.contains(expected), qPrintable(checked));
             QVERIFY(why && !r.serial);
         }
+    }
+
+    // A board that comes while the database is away waits, untouched, for its number, and is
+    // flashed by itself once the database is back.
+    void boardWaitsForItsNumber()
+    {
+        const QString uri = test::pgDatabase("held");
+        test::writeFile(dir.filePath("fw.hex"), kFirmware);
+        const sim::SimConfig c = sim::parseSimArguments({"morven-sim", "--tcp", "0"});
+        sim::SimTarget target(c.bootloader, c.transport);
+        QVERIFY(target.listen());
+        const QJsonObject recipe{{"name", "Held"}, {"firmware", "fw.hex"},
+            {"sha256", QString(QCryptographicHash::hash(kFirmware, QCryptographicHash::Sha256).toHex())},
+            {"format", "w"}, {"probe_interval_ms", 40},
+            {"slots", QJsonArray{QJsonObject{{"label", "A1"}, {"port", QStringLiteral("tcp:127.0.0.1:%1").arg(target.port())}}}},
+            {"unit_serial", QJsonObject{{"address", "0x40"}, {"format", "u32le"}, {"first", 7}}}};
+        Station station;
+        StationOptions options;
+        options.records = uri;
+        options.queue = dir.filePath("held-queue.sqlite");
+        const auto why = station.open(
+            test::writeFile(dir.filePath("held.json"), QJsonDocument(recipe).toJson()), options);
+        QVERIFY2(!why, qPrintable(ok(why)));
+        test::pgPause();
+        station.run();
+        QTRY_VERIFY2_WITH_TIMEOUT(station.slot(0).phase() == Slot::Phase::Held,
+            qPrintable("the slot to wait for the records, not: " + station.slot(0).stateText()), 10000);
+        QVERIFY(!station.recordsReachable());
+        QVERIFY(target.bootloader().acceptedLines().empty());
+        test::pgResume();
+        QTRY_VERIFY2_WITH_TIMEOUT(station.unitsPassed() == 1,
+            qPrintable("the unit to pass once the records are back, not: " + station.slot(0).stateText()), 15000);
+        QCOMPARE(receivedSerial(target.bootloader()), std::optional<qint64>(7));
+        QVERIFY(station.recordsReachable());
     }
 
     // Four stations of eight slots each on one database, which goes away while their units run:
