@@ -4,7 +4,7 @@ _morvenctl()
     local cur prev words cword
     _init_completion || return
 
-    local commands="convert flash ping erase ports sim records help"
+    local commands="convert flash ping erase ports sim station records help"
     if [[ $cword -eq 1 ]]; then
         COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
         return
@@ -27,13 +27,16 @@ _morvenctl()
         --serial)
             COMPREPLY=($(compgen -f -- "${cur:-/dev/tty}"))
             return ;;
+        --result)
+            COMPREPLY=($(compgen -W "running passed failed interrupted" -- "$cur"))
+            return ;;
         --baud)
             COMPREPLY=($(compgen -W "9600 19200 38400 57600 115200" -- "$cur"))
             return ;;
-        -o|--output|--save|--log|--records)
+        -o|--output|--save|--log|--records|--queue)
             _filedir
             return ;;
-        --since|--tcp|--address|--reply-timeout|--wait-timeout|--probe-interval|--timeout|--reject|--delay|--drop-after|--power-up-after|--idle|--erase-status)
+        --since|--station|--operator|--units|--recipe|--tcp|--address|--reply-timeout|--wait-timeout|--probe-interval|--timeout|--reject|--delay|--drop-after|--power-up-after|--idle|--erase-status)
             return ;;
     esac
 
@@ -44,7 +47,8 @@ _morvenctl()
         ping) opts="$link" ;;
         erase) opts="$link --data --wait" ;;
         ports) opts="--json --help --version" ;;
-        records) opts="--records --json --csv --since --help --version" ;;
+        station) opts="--records --queue --station --operator --units --json --help --version" ;;
+        records) opts="--records --station --recipe --result --since --yield --json --csv --help --version" ;;
         sim) opts="--tcp --pty --erase-status --reject --delay --split --drop-after --silent --power-up-after --baud --idle --save --verbose --help --version" ;;
     esac
     if [[ $cur == -* ]]; then

@@ -57,6 +57,8 @@ public:
             outcome = WriteOutcome::Written;
         else if (reachable_)
             outcome = WriteOutcome::Failed;
+        else
+            uncertain_.push_back(r); // its number may have been given just before the server went
         emit owner_.written(slot, r, true, outcome, error);
     }
 
@@ -130,6 +132,7 @@ private:
             reachable_ = false;
             return;
         }
+        settleUncertain();
         retry_->stop();
         lost_.clear();
         emit owner_.reachChanged(true, 0, QString());
@@ -155,7 +158,24 @@ private:
         return std::nullopt;
     }
 
+    // A unit held because the server went away while its number was being given: if the number
+    // was given after all, its row ends as interrupted, so the gap is explained. The unit itself
+    // never ran.
+    void settleUncertain()
+    {
+        for (UnitRecord &r : uncertain_) {
+            r.result = UnitResult::Interrupted;
+            r.endedAt = QDateTime::currentDateTimeUtc();
+            r.phase = QStringLiteral("erase");
+            r.reason = QStringLiteral("the record database went away while the unit's serial number was given; the "
+                                      "board was left untouched and started again as a new unit");
+            (void)records_.endUnit(r); // "no such unit": the number was not given, nothing to explain
+        }
+        uncertain_.clear();
+    }
+
     RecordWriter &owner_;
+    std::vector<UnitRecord> uncertain_;
     UnitRecords records_;
     UnitRecords queue_;
     QString station_;

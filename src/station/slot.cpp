@@ -72,8 +72,9 @@ void Slot::startNow()
     }
 }
 
-void Slot::stop()
+void Slot::stop(const QString &why)
 {
+    stopped_ = why;
     stopping_ = true;
     probeTimer_.stop();
     if (job_)
@@ -292,6 +293,8 @@ QString Slot::stateText() const
 {
     switch (phase_) {
     case Phase::Stopped:
+        if (!stopped_.isEmpty())
+            return QStringLiteral("stopped: %1").arg(stopped_);
         return unit_.interrupted ? QStringLiteral("interrupted") : QStringLiteral("stopped");
     case Phase::Waiting:
         return QStringLiteral("waiting for a board");

@@ -66,8 +66,9 @@ public:
     void run();
     // "Start" for fixtures that want a key press: flashes the board now, even one left in place.
     void startNow();
-    // Ends the unit in progress as interrupted (its unitEnded comes at once) and stops.
-    void stop();
+    // Ends the unit in progress as interrupted (its unitEnded comes at once) and stops; `why`, when
+    // given, is what the tile says from then on.
+    void stop(const QString &why = QString());
     // The unit just started gets these lines and its download begins (setup without lines).
     void beginUnit(std::shared_ptr<const LineStore> lines, char letter);
     // The unit just started ends as failed before anything was sent to it.
@@ -111,6 +112,7 @@ private:
     std::unique_ptr<FlashJob> job_;
     std::shared_ptr<const LineStore> unitLines_; // this unit's own image, when units differ
     QString held_; // why the slot is held
+    QString stopped_; // why the slot was stopped, when it was not the operator
     QTimer probeTimer_;
     ReplyFramer framer_;
     std::vector<std::string> frames_;

@@ -248,7 +248,7 @@ void Station::onWritten(std::size_t index, const UnitRecord &r, bool start, Writ
         emit event(index, number, QStringLiteral("record-failed"),
             QJsonObject{{QStringLiteral("unit_id"), r.unitId}, {QStringLiteral("reason"), error}});
         if (slot.phase() != Slot::Phase::Stopped)
-            slot.stop();
+            slot.stop(QStringLiteral("its units cannot be recorded"));
         return;
     }
     if (start)

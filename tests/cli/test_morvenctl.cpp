@@ -598,12 +598,12 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QByteArray>("expected");
         const QByteArray header = "unit_id,slot,port,station,operator,recipe,firmware,sha256,tool_version,started_at,"
-                                  "ended_at,result,phase,reason,lines_sent,lines_total,retries,seconds,serial\r\n";
+                                  "ended_at,result,phase,reason,lines_sent,lines_total,retries,seconds,serial,series\r\n";
         const QByteArray a
             = "a,A1,tcp:127.0.0.1:7001,bench,Zo\xc3\xab,\"rev C, 2\",fw.hex,5e,1.16,2024-05-01T07:59:59.999Z,"
-              "2024-05-01T08:00:03.500Z,failed,download,\"line 42: \"\"NAK\"\"\",41,512,11,3.5,\r\n";
+              "2024-05-01T08:00:03.500Z,failed,download,\"line 42: \"\"NAK\"\"\",41,512,11,3.5,,\r\n";
         const QByteArray b = "b,A2,tcp:127.0.0.1:7002,bench,,\"rev C, 2\",fw.hex,5e,1.16,2024-05-01T08:00:00.000Z,,"
-                             "running,,,0,0,0,0,\r\n";
+                             "running,,,0,0,0,0,,\r\n";
         QTest::newRow("csv") << QStringList{"--csv"} << header + a + b;
         QTest::newRow("csv, from a date") << QStringList{"--csv", "--since", "2024-05-01"} << header + a + b;
         QTest::newRow("json, from a time with an offset")
@@ -611,7 +611,7 @@ private slots:
             << QByteArray(
                    "{\"ended_at\":null,\"firmware\":\"fw.hex\",\"lines_sent\":0,\"lines_total\":0,\"operator\":\"\","
                    "\"phase\":\"\",\"port\":\"tcp:127.0.0.1:7002\",\"reason\":\"\",\"recipe\":\"rev C, 2\","
-                   "\"result\":\"running\",\"retries\":0,\"seconds\":0,\"serial\":null,\"sha256\":\"5e\","
+                   "\"result\":\"running\",\"retries\":0,\"seconds\":0,\"serial\":null,\"series\":null,\"sha256\":\"5e\","
                    "\"slot\":\"A2\",\"started_at\":\"2024-05-01T08:00:00.000Z\",\"station\":\"bench\","
                    "\"tool_version\":\"1.16\",\"unit_id\":\"b\"}\n");
         QTest::newRow("table") << QStringList{"--since", "2024-05-01T07:59:59.999"}
@@ -750,8 +750,8 @@ private slots:
             "--wait-timeout: 'abc' is not a number of seconds");
         add("ctl: no target", ctl, {"ping"}, ping,
             "give a target: --tcp HOST:PORT or --serial DEVICE (or set MORVENCTL_TCP or MORVENCTL_SERIAL)");
-        add("ctl records: two formats", ctl, {"records", "--json", "--csv"}, "morvenctl records",
-            "--json and --csv: give one of them");
+        add("ctl records: two formats", ctl, {"records", "--json", "--yield"}, "morvenctl records",
+            "--json, --csv and --yield: give one of them");
         add("ctl records: bad time", ctl, {"records", "--since", "May 1"}, "morvenctl records",
             "--since: 'May 1' is not an ISO 8601 date or date and time");
         add("ctl: unknown command", ctl, {"fly"}, "morvenctl", "no command 'fly'");

@@ -2,7 +2,9 @@
 #include "support/pgcluster.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QProcess>
+#include <QTimer>
 #include <QUrl>
 #include <QUrlQuery>
 
@@ -16,9 +18,16 @@ QByteArray cluster(const QStringList &args)
     const QString state = qEnvironmentVariable("MORVEN_PG_STATE");
     if (script.isEmpty() || state.isEmpty())
         qFatal("no PostgreSQL cluster for this run: CTest starts one (the postgres fixture)");
+    // The event loop keeps running meanwhile: the simulated targets in this process go on
+    // answering while the server stops or starts.
     QProcess p;
+    QEventLoop loop;
+    QObject::connect(&p, &QProcess::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&p, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
+    QTimer::singleShot(90000, &loop, &QEventLoop::quit);
     p.start(script, QStringList{args.front(), state} + args.mid(1));
-    if (!p.waitForFinished(90000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+    loop.exec();
+    if (p.state() != QProcess::NotRunning || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
         qFatal("pg-cluster %s failed: %s", qPrintable(args.join(' ')), p.readAllStandardError().constData());
     return p.readAllStandardOutput().trimmed();
 }
