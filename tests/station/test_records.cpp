@@ -250,6 +250,32 @@ private slots:
 
     // Stations (or slots) that start and end units in the same millisecond, each through its own
     // connection to one file that none of them has made yet, lose and merge none.
+    // A file of the first release is brought up to date, its rows kept, and then gives numbers.
+    void migratesTheFirstSchema()
+    {
+        const QString path = fresh();
+        rawSql(path,
+            {"CREATE TABLE morven_meta (name VARCHAR(64) PRIMARY KEY, value TEXT NOT NULL)",
+                "INSERT INTO morven_meta VALUES ('application', 'morven-unit-records'), ('schema_version', '1')",
+                "CREATE TABLE morven_units (unit_id VARCHAR(64) PRIMARY KEY, slot TEXT NOT NULL, port TEXT NOT NULL, "
+                "station TEXT NOT NULL, operator_name TEXT NOT NULL, recipe TEXT NOT NULL, firmware TEXT NOT NULL, "
+                "sha256 TEXT NOT NULL, tool_version TEXT NOT NULL, started_at VARCHAR(32) NOT NULL, ended_at "
+                "VARCHAR(32), result VARCHAR(16) NOT NULL, phase TEXT NOT NULL, reason TEXT NOT NULL, lines_sent "
+                "BIGINT NOT NULL, lines_total BIGINT NOT NULL, retries BIGINT NOT NULL, seconds DOUBLE PRECISION "
+                "NOT NULL, serial BIGINT)",
+                "INSERT INTO morven_units VALUES ('old', 'A1', 'p', 'bench', '', 'rev B', 'fw', 'aa', '1.0', "
+                "'2024-01-01T00:00:00.000Z', NULL, 'passed', 'done', '', 3, 3, 0, 1.5, 17)"});
+        UnitRecords records;
+        QCOMPARE(ok(records.open(path)), "ok");
+        std::vector<UnitRecord> rows;
+        QCOMPARE(ok(records.list({}, rows)), "ok");
+        QCOMPARE(rows.size(), std::size_t(1));
+        QCOMPARE(rows[0].serial, std::optional<qint64>(17));
+        UnitRecord r = unit("new", "bench", "2024-05-01T08:00:00Z");
+        QCOMPARE(ok(records.startUnitWithSerial(r, SerialRequest{"rev C", 0x40, "u32le", 5, 100})), "ok");
+        QCOMPARE(r.serial, std::optional<qint64>(5));
+    }
+
     void stationsSharingAFileLoseNoRow()
     {
         const QString path = fresh();
