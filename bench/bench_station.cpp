@@ -20,6 +20,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -146,11 +147,15 @@ int main(int argc, char *argv[])
     std::printf("window event loop with %d tiles updating: longest block %.1f ms (goal: 50 ms or less)\n", slotCount,
         many.longestBlockMs);
     if (!postgresql.isEmpty()) {
-        const Run local = run(dir, firmware, slotCount, file("serial.sqlite"), true);
-        const Run shared = run(dir, firmware, slotCount, postgresql, true);
-        std::printf("%d slots with a serial number per unit: records in SQLite %.2f s; in PostgreSQL %.2f s; ratio "
+        // Best of two rounds each, taken in turns, so one slow moment of the machine does not decide.
+        double local = 1e9, shared = 1e9;
+        for (int round = 0; round < 2; ++round) {
+            local = std::min(local, run(dir, firmware, slotCount, file("serial.sqlite"), true).seconds);
+            shared = std::min(shared, run(dir, firmware, slotCount, postgresql, true).seconds);
+        }
+        std::printf("%d slots with a serial number per unit (best of 2): records in SQLite %.2f s; in PostgreSQL %.2f s; ratio "
                     "%.3f (goal: 1.05 or less)\n",
-            slotCount, local.seconds, shared.seconds, shared.seconds / local.seconds);
+            slotCount, local, shared, shared / local);
     }
     return 0;
 }

@@ -301,7 +301,9 @@ std::optional<QString> parseRecipe(const QByteArray &json, const QString &folder
 
     r.name = *name;
     r.firmware = *firmware;
-    r.firmwarePath = QDir::cleanPath(QDir(folder).filePath(r.firmware));
+    // A name starting with ':' is a file in the recipe's folder, not one of Qt's built-in resources.
+    const bool absolute = r.firmware.startsWith(QLatin1Char('/'));
+    r.firmwarePath = QDir::cleanPath(absolute ? r.firmware : folder + QLatin1Char('/') + r.firmware);
     r.sha256 = sha256->toLower();
     r.format = *f;
     r.unitSerial = unitSerial.toObject();
