@@ -37,3 +37,5 @@ void FormTimer::apply()
 }
 
 } // namespace morven
+
+#include "moc_formtimer.cpp"

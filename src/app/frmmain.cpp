@@ -225,3 +225,5 @@ void FrmMain::connectHandlers()
 }
 
 } // namespace morven
+
+#include "moc_frmmain.cpp"

@@ -31,3 +31,5 @@ void Lamp::paintEvent(QPaintEvent *)
 }
 
 } // namespace morven
+
+#include "moc_lamp.cpp"

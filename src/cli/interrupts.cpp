@@ -47,3 +47,5 @@ Interrupts::~Interrupts()
 }
 
 } // namespace morven::cli
+
+#include "moc_interrupts.cpp"

@@ -197,3 +197,5 @@ void Reporter::summary()
 }
 
 } // namespace morven::cli
+
+#include "moc_reporter.cpp"

@@ -213,3 +213,7 @@ void QtSerialComponent::onError(QSerialPort::SerialPortError error)
 }
 
 } // namespace morven
+
+#include "moc_qtserialcomponent.cpp"
+
+#include "moc_serialcomponent.cpp"

@@ -78,3 +78,7 @@ QByteArray QtSocketComponent::getData(qint64 maxBytes)
 }
 
 } // namespace morven
+
+#include "moc_qtsocketcomponent.cpp"
+
+#include "moc_socketcomponent.cpp"

@@ -124,3 +124,5 @@ void SerialStreamLink::close()
 }
 
 } // namespace morven
+
+#include "moc_streamlink.cpp"

@@ -70,3 +70,5 @@ bool LineListModel::appendFileBytes(std::string &&bytes)
 }
 
 } // namespace morven
+
+#include "moc_linelistmodel.cpp"

@@ -160,3 +160,5 @@ void SimTarget::dropLine(Line &line)
 }
 
 } // namespace morven::sim
+
+#include "moc_simtarget.cpp"

@@ -193,3 +193,5 @@ QString FlashJob::whereLeft() const
 }
 
 } // namespace morven::station
+
+#include "moc_flashjob.cpp"

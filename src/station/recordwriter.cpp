@@ -239,3 +239,5 @@ void RecordWriter::flush()
 }
 
 } // namespace morven::station
+
+#include "moc_recordwriter.cpp"

@@ -325,3 +325,5 @@ QString Slot::stateText() const
 }
 
 } // namespace morven::station
+
+#include "moc_slot.cpp"

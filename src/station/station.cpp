@@ -266,3 +266,5 @@ void Station::onWritten(std::size_t index, const UnitRecord &r, bool start, Writ
 }
 
 } // namespace morven::station
+
+#include "moc_station.cpp"

@@ -224,3 +224,5 @@ void StationWindow::closeEvent(QCloseEvent *event)
 }
 
 } // namespace morven::stationwindow
+
+#include "moc_stationwindow.cpp"

@@ -107,3 +107,5 @@ void Tile::refresh()
 }
 
 } // namespace morven::stationwindow
+
+#include "moc_tile.cpp"

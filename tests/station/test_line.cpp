@@ -32,12 +32,12 @@ Q_DECLARE_METATYPE(morven::station::SerialRequest)
 
 namespace {
 
-QString ok(const std::optional<QString> &why)
+QString said(const std::optional<QString> &why)
 {
     return why.value_or("ok");
 }
 
-UnitRecord unit(const QString &id, const QString &station)
+UnitRecord lineUnit(const QString &id, const QString &station)
 {
     UnitRecord r;
     r.unitId = id;
@@ -50,7 +50,7 @@ UnitRecord unit(const QString &id, const QString &station)
 }
 
 // SQL through a connection of the test's own, for what the records would never write.
-void rawSql(const QString &uri, const QStringList &statements)
+void serverSql(const QString &uri, const QStringList &statements)
 {
     {
         const QUrl url(uri);
@@ -68,13 +68,13 @@ void rawSql(const QString &uri, const QStringList &statements)
     QSqlDatabase::removeDatabase("raw");
 }
 
-SerialRequest series(const QString &name, qint64 first = 1000, qint64 address = 0x40, const QString &format = "u32le")
+SerialRequest seriesOf(const QString &name, qint64 first = 1000, qint64 address = 0x40, const QString &format = "u32le")
 {
     return SerialRequest{name, address, format, first, 0xFFFFFFFFLL};
 }
 
 // 20 records of 16 bytes from address 0: three download lines (8, 8 and 4 records).
-const QByteArray kFirmware = [] {
+const QByteArray kLineFirmware = [] {
     QByteArray text;
     for (int i = 0; i < 20; ++i)
         text += test::hexRecord(QByteArray(16, char(i)), quint16(16 * i)) + "\n";
@@ -123,11 +123,11 @@ private slots:
         const QString uri = test::pgDatabase(QStringLiteral("refuse%1").arg(QTest::currentDataTag()[0] == 'a'));
         if (setup.front().startsWith("UPDATE")) {
             UnitRecords ours;
-            QCOMPARE(ok(ours.open(uri)), "ok");
+            QCOMPARE(said(ours.open(uri)), "ok");
         }
-        rawSql(uri, setup);
+        serverSql(uri, setup);
         UnitRecords records;
-        const QString why = ok(records.open(uri));
+        const QString why = said(records.open(uri));
         QVERIFY2(why.contains(expected), qPrintable(why));
     }
 
@@ -155,8 +155,8 @@ private slots:
                     return;
                 }
                 for (int i = 0; i < kEach && errors[t].isEmpty(); ++i) {
-                    UnitRecord r = unit(QStringLiteral("%1-%2").arg(t).arg(i), QStringLiteral("st%1").arg(t));
-                    if (auto why = records.startUnitWithSerial(r, series("line")))
+                    UnitRecord r = lineUnit(QStringLiteral("%1-%2").arg(t).arg(i), QStringLiteral("st%1").arg(t));
+                    if (auto why = records.startUnitWithSerial(r, seriesOf("line")))
                         errors[t] = *why;
                     else
                         given[t].push_back(*r.serial);
@@ -179,12 +179,12 @@ private slots:
     {
         QTest::addColumn<SerialRequest>("request");
         QTest::addColumn<QString>("expected"); // the number given, or the refusal
-        QTest::newRow("first number") << series("s", 10) << "10";
-        QTest::newRow("next") << series("s", 10) << "11";
-        QTest::newRow("first as a floor") << series("s", 500) << "500";
-        QTest::newRow("never back") << series("s", 10) << "501";
-        QTest::newRow("other address") << series("s", 10, 0x80) << "unit_serial.address: the series \"s\" writes its numbers at 0x40";
-        QTest::newRow("other format") << series("s", 10, 0x40, "u32be") << "unit_serial.format: the series \"s\" writes its numbers as u32le";
+        QTest::newRow("first number") << seriesOf("s", 10) << "10";
+        QTest::newRow("next") << seriesOf("s", 10) << "11";
+        QTest::newRow("first as a floor") << seriesOf("s", 500) << "500";
+        QTest::newRow("never back") << seriesOf("s", 10) << "501";
+        QTest::newRow("other address") << seriesOf("s", 10, 0x80) << "unit_serial.address: the series \"s\" writes its numbers at 0x40";
+        QTest::newRow("other format") << seriesOf("s", 10, 0x40, "u32be") << "unit_serial.format: the series \"s\" writes its numbers as u32le";
         QTest::newRow("no longer fits") << SerialRequest{"s", 0x40, "u32le", 10, 501} << "no longer fits u32le (at most 501)";
     }
     void seriesRules()
@@ -193,11 +193,11 @@ private slots:
         QFETCH(QString, expected);
         static UnitRecords records;
         static const auto opened = records.open(test::pgDatabase("series"));
-        QCOMPARE(ok(opened), "ok");
+        QCOMPARE(said(opened), "ok");
         static int n = 0;
-        UnitRecord r = unit(QString::number(++n), "st");
+        UnitRecord r = lineUnit(QString::number(++n), "st");
         // A station checks when it opens, naming the setting; a unit is refused all the same.
-        const QString checked = ok(records.checkSeries(request));
+        const QString checked = said(records.checkSeries(request));
         const std::optional<QString> why = records.startUnitWithSerial(r, request);
         if (expected.front().isDigit()) {
             QCOMPARE(checked, "ok");
@@ -213,12 +213,12 @@ private slots:
     void boardWaitsForItsNumber()
     {
         const QString uri = test::pgDatabase("held");
-        test::writeFile(dir.filePath("fw.hex"), kFirmware);
+        test::writeFile(dir.filePath("fw.hex"), kLineFirmware);
         const sim::SimConfig c = sim::parseSimArguments({"morven-sim", "--tcp", "0"});
         sim::SimTarget target(c.bootloader, c.transport);
         QVERIFY(target.listen());
         const QJsonObject recipe{{"name", "Held"}, {"firmware", "fw.hex"},
-            {"sha256", QString(QCryptographicHash::hash(kFirmware, QCryptographicHash::Sha256).toHex())},
+            {"sha256", QString(QCryptographicHash::hash(kLineFirmware, QCryptographicHash::Sha256).toHex())},
             {"format", "w"}, {"probe_interval_ms", 40},
             {"slots", QJsonArray{QJsonObject{{"label", "A1"}, {"port", QStringLiteral("tcp:127.0.0.1:%1").arg(target.port())}}}},
             {"unit_serial", QJsonObject{{"address", "0x40"}, {"format", "u32le"}, {"first", 7}}}};
@@ -228,7 +228,7 @@ private slots:
         options.queue = dir.filePath("held-queue.sqlite");
         const auto why = station.open(
             test::writeFile(dir.filePath("held.json"), QJsonDocument(recipe).toJson()), options);
-        QVERIFY2(!why, qPrintable(ok(why)));
+        QVERIFY2(!why, qPrintable(said(why)));
         test::pgPause();
         station.run();
         QTRY_VERIFY2_WITH_TIMEOUT(station.slot(0).phase() == Slot::Phase::Held,
@@ -254,8 +254,8 @@ private slots:
         const int kStations = knob("MORVEN_LINE_STATIONS", 4), kSlots = knob("MORVEN_LINE_SLOTS", 8);
         const int pauseAt = knob("MORVEN_LINE_PAUSE_AT", kStations * kSlots);
         const QString uri = test::pgDatabase("line");
-        test::writeFile(dir.filePath("fw.hex"), kFirmware);
-        const QString digest = QCryptographicHash::hash(kFirmware, QCryptographicHash::Sha256).toHex();
+        test::writeFile(dir.filePath("fw.hex"), kLineFirmware);
+        const QString digest = QCryptographicHash::hash(kLineFirmware, QCryptographicHash::Sha256).toHex();
         std::vector<std::unique_ptr<sim::SimTarget>> targets;
         std::map<QString, sim::SimTarget *> byPort;
         std::map<sim::SimTarget *, int> downloads; // a board left in place is never flashed twice
@@ -286,7 +286,7 @@ private slots:
                     "--station", QStringLiteral("st%1").arg(s), "--units", QString::number(kSlots), "--json"});
         }
         UnitRecords records;
-        QCOMPARE(ok(records.open(uri)), "ok");
+        QCOMPARE(said(records.open(uri)), "ok");
         std::vector<UnitRecord> rows;
         QTRY_VERIFY2_WITH_TIMEOUT(!records.list({}, rows) && int(rows.size()) >= pauseAt,
             qPrintable(QStringLiteral("units started: %1 of %2").arg(rows.size()).arg(pauseAt)), 30000);
@@ -312,8 +312,8 @@ private slots:
         }
         QVERIFY2(noticed > 0, "a station to find the database away");
 
-        QCOMPARE(ok(records.reopen()), "ok");
-        QCOMPARE(ok(records.list({}, rows)), "ok");
+        QCOMPARE(said(records.reopen()), "ok");
+        QCOMPARE(said(records.list({}, rows)), "ok");
         QCOMPARE(int(rows.size()), kStations * kSlots);
         std::set<QString> ids;
         std::set<qint64> numbers;

@@ -1,8 +1,10 @@
 // One executable for a layer's tests: runs the QtTest classes of its files in turn. Options go to
-// every class; a function is named "Class::function[:tag]" and goes to its class only, and once
-// any is named only the classes named run.
+// every class; a function is named "Class::function[:tag]" and goes to its class only, "Class::"
+// names the whole class, and once any is named only the classes named run. "--without Class"
+// leaves a class out (CTest runs a layer's tests that need a server as a test of their own).
 #pragma once
 
+#include <algorithm>
 #include <QByteArray>
 #include <QTest>
 
@@ -41,9 +43,11 @@ template <class Test> bool registerTest()
 inline int runRegisteredTests(int argc, char **argv)
 {
     std::vector<char *> options{argv[0]};
-    std::vector<QByteArray> functions;
+    std::vector<QByteArray> functions, without;
     for (int i = 1; i < argc; ++i)
-        if (QByteArray(argv[i]).contains("::"))
+        if (QByteArray(argv[i]) == "--without" && i + 1 < argc)
+            without.emplace_back(argv[++i]);
+        else if (QByteArray(argv[i]).contains("::"))
             functions.emplace_back(argv[i]);
         else
             options.push_back(argv[i]);
@@ -51,12 +55,14 @@ inline int runRegisteredTests(int argc, char **argv)
     std::vector<bool> claimed(functions.size(), false);
     for (const RegisteredTest &test : registeredTests()) {
         std::vector<QByteArray> mine;
+        bool named = false;
         for (std::size_t f = 0; f < functions.size(); ++f)
             if (functions[f].startsWith(test.name + "::")) {
-                mine.push_back(functions[f].mid(test.name.size() + 2));
-                claimed[f] = true;
+                if (functions[f].size() > test.name.size() + 2)
+                    mine.push_back(functions[f].mid(test.name.size() + 2));
+                named = claimed[f] = true;
             }
-        if (!functions.empty() && mine.empty())
+        if ((!functions.empty() && !named) || std::find(without.begin(), without.end(), test.name) != without.end())
             continue;
         std::vector<char *> args = options;
         for (QByteArray &function : mine)
