@@ -131,6 +131,21 @@ private slots:
         QVERIFY2(why.contains(expected), qPrintable(why));
     }
 
+    // A queued first row sent again after its answer was lost changes nothing; the same row
+    // sent twice by mistake is refused.
+    void queuedRowSentAgain()
+    {
+        UnitRecords records;
+        QCOMPARE(said(records.open(test::pgDatabase("again"))), "ok");
+        const UnitRecord r = lineUnit("u1", "st");
+        QCOMPARE(said(records.startUnit(r)), "ok");
+        QCOMPARE(said(records.startUnit(r, true)), "ok");
+        QVERIFY(records.startUnit(r).has_value());
+        std::vector<UnitRecord> rows;
+        QCOMPARE(said(records.list({}, rows)), "ok");
+        QCOMPARE(rows.size(), std::size_t(1));
+    }
+
     // Slots on every station start at once: each number of the series is given exactly once,
     // none skipped, on PostgreSQL across connections as on a station's own SQLite file.
     void serialsNeverTwice_data()
