@@ -568,6 +568,30 @@ std::optional<QString> UnitRecords::startUnit(const UnitRecord &r, bool replay)
     });
 }
 
+namespace {
+// Why a series kept with this address, format and last number given cannot go on as `s` asks,
+// naming the recipe's setting; the one rule for a station opening and for every number taken.
+std::optional<QString> seriesRefusal(const SerialRequest &s, qint64 address, const QString &format, qint64 last)
+{
+    if (address != s.address)
+        return QStringLiteral("unit_serial.address: the series \"%1\" writes its numbers at 0x%2, not at 0x%3; a "
+                              "series keeps its address (start a new series for a new one)")
+            .arg(s.series, QString::number(address, 16).toUpper(), QString::number(s.address, 16).toUpper());
+    if (format != s.format)
+        return QStringLiteral("unit_serial.format: the series \"%1\" writes its numbers as %2, not as %3; a series "
+                              "keeps its format (start a new series for a new one)")
+            .arg(s.series, format, s.format);
+    const qint64 next = std::max(s.first, last + 1);
+    if (next > s.max)
+        return QStringLiteral("unit_serial: the next number of the series \"%1\", %2, no longer fits %3 (at most %4)")
+            .arg(s.series)
+            .arg(next)
+            .arg(s.format)
+            .arg(s.max);
+    return std::nullopt;
+}
+} // namespace
+
 std::optional<QString> UnitRecords::checkSeries(const SerialRequest &s) const
 {
     QSqlQuery q(QSqlDatabase::database(connection_, false));
@@ -582,24 +606,7 @@ std::optional<QString> UnitRecords::checkSeries(const SerialRequest &s) const
                                                             .arg(s.format)
                                                             .arg(s.max))
                                : std::nullopt;
-    const qint64 address = q.value(0).toLongLong();
-    const QString format = q.value(1).toString();
-    const qint64 next = std::max(s.first, q.value(2).toLongLong() + 1);
-    if (address != s.address)
-        return QStringLiteral("unit_serial.address: the series \"%1\" writes its numbers at 0x%2, not at 0x%3; a "
-                              "series keeps its address (start a new series for a new one)")
-            .arg(s.series, QString::number(address, 16).toUpper(), QString::number(s.address, 16).toUpper());
-    if (format != s.format)
-        return QStringLiteral("unit_serial.format: the series \"%1\" writes its numbers as %2, not as %3; a series "
-                              "keeps its format (start a new series for a new one)")
-            .arg(s.series, format, s.format);
-    if (next > s.max)
-        return QStringLiteral("unit_serial: the next number of the series \"%1\", %2, no longer fits %3 (at most %4)")
-            .arg(s.series)
-            .arg(next)
-            .arg(s.format)
-            .arg(s.max);
-    return std::nullopt;
+    return seriesRefusal(s, q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toLongLong());
 }
 
 std::optional<QString> UnitRecords::startUnitWithSerial(UnitRecord &r, const SerialRequest &s)
@@ -637,17 +644,10 @@ std::optional<QString> UnitRecords::startUnitWithSerial(UnitRecord &r, const Ser
         q.addBindValue(s.series);
         if (!q.exec() || !q.next())
             return reason(q.lastError());
-        if (q.value(0).toLongLong() != s.address || q.value(1).toString() != s.format)
-            return QStringLiteral("the series \"%1\" writes its numbers as %2 at 0x%3, not as %4 at 0x%5")
-                .arg(s.series, q.value(1).toString(), QString::number(q.value(0).toLongLong(), 16).toUpper(), s.format,
-                    QString::number(s.address, 16).toUpper());
-        const qint64 next = std::max(s.first, q.value(2).toLongLong() + 1);
-        if (next > s.max)
-            return QStringLiteral("the next number of the series \"%1\", %2, no longer fits %3 (at most %4)")
-                .arg(s.series)
-                .arg(next)
-                .arg(s.format)
-                .arg(s.max);
+        const qint64 last = q.value(2).toLongLong();
+        if (auto refusal = seriesRefusal(s, q.value(0).toLongLong(), q.value(1).toString(), last))
+            return refusal;
+        const qint64 next = std::max(s.first, last + 1);
         if (!q.prepare(QStringLiteral("UPDATE morven_series SET last_number = ? WHERE series = ?")))
             return reason(q.lastError());
         q.addBindValue(next);
