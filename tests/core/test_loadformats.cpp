@@ -5,7 +5,7 @@
 #include "support/testmain.h"
 
 #include <QProcess>
-#include <QtTest>
+#include <QTest>
 
 #include <algorithm>
 #include <numeric>

@@ -5,7 +5,7 @@
 
 #include "support/testmain.h"
 
-#include <QtTest>
+#include <QTest>
 
 using morven::HexRecord;
 

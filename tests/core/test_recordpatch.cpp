@@ -6,7 +6,7 @@
 #include "support/cliprocess.h"
 #include "support/testmain.h"
 
-#include <QtTest>
+#include <QTest>
 
 #include <numeric>
 

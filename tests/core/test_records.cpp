@@ -7,7 +7,7 @@
 
 #include "support/testmain.h"
 
-#include <QtTest>
+#include <QTest>
 
 using morven::ConversionResult;
 using morven::Format;

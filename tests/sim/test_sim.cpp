@@ -4,7 +4,7 @@
 #include "sim/pacedline.h"
 #include "sim/simconfig.h"
 
-#include <QtTest>
+#include <QTest>
 
 using namespace morven::sim;
 using namespace std::chrono_literals;

@@ -19,7 +19,8 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QUrlQuery>
+#include <QTest>
 
 #include <map>
 #include <set>

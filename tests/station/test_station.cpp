@@ -12,7 +12,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTest>
 
 #include <set>
 

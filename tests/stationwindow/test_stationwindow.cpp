@@ -12,7 +12,8 @@
 #include <QJsonDocument>
 #include <QLabel>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QSignalSpy>
+#include <QTest>
 
 using namespace morven;
 
