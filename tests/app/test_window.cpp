@@ -202,7 +202,8 @@ private slots:
         f->click("Command32");
         QCOMPARE(f->enabledLinkControls(), NetBusy);
         QVERIFY(server->waitForNewConnection(5000));
-        QTRY_COMPARE_WITH_TIMEOUT(f->lamp(), FrmMain::LampGreen, 5000);
+        if (!QTest::qWaitFor([&] { return f->lamp() == FrmMain::LampGreen; }, 5000))
+            QCOMPARE(f->lamp(), FrmMain::LampGreen);
         QVERIFY(QSignalSpy(f->timer("Timer6"), &FormTimer::tick).wait(5000));
         QCOMPARE(f->lamp(), FrmMain::LampGreen);
         QCOMPARE(f->enabledLinkControls(), NetBusy);
@@ -211,8 +212,10 @@ private slots:
         connect(f->socket, &SocketComponent::closed, &watching,
             [&] { atClose = f->enabledLinkControls() << QString::number(f->lamp(), 16); });
         server->nextPendingConnection()->disconnectFromHost();
-        QTRY_COMPARE_WITH_TIMEOUT(atClose, NetBusy + QStringList{"808080"}, 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(f->enabledLinkControls(), NetClosed, 5000);
+        if (!QTest::qWaitFor([&] { return atClose == NetBusy + QStringList{"808080"}; }, 5000))
+            QCOMPARE(atClose, NetBusy + QStringList{"808080"});
+        if (!QTest::qWaitFor([&] { return f->enabledLinkControls() == NetClosed; }, 5000))
+            QCOMPARE(f->enabledLinkControls(), NetClosed);
         QVERIFY(!f->timer("Timer6")->isEnabled());
         QTcpSocket *peer = connectOverTcp();
         QVERIFY(peer);
@@ -222,7 +225,7 @@ private slots:
         QCOMPARE(f->enabledLinkControls(), NetClosed);
         QVERIFY(peerGone.wait(5000));
         QVERIFY(f->timer("Timer6")->isEnabled());
-        QTRY_VERIFY_WITH_TIMEOUT(!f->timer("Timer6")->isEnabled(), 5000);
+        QVERIFY(QTest::qWaitFor([&] { return !f->timer("Timer6")->isEnabled(); }, 5000));
         QCOMPARE(f->enabledLinkControls(), NetClosed);
         peer = connectOverTcp();
         QVERIFY(peer);
@@ -262,14 +265,14 @@ private slots:
     void whenTheCountStartsAgain()
     {
         FormTimer t(QStringLiteral("t"), true, 1000);
-        QTRY_VERIFY_WITH_TIMEOUT(t.remainingTime() < 900, 5000);
+        QVERIFY(QTest::qWaitFor([&] { return t.remainingTime() < 900; }, 5000));
         t.setEnabled(true);
         QVERIFY(t.remainingTime() < 900);
         t.setEnabled(false);
         QCOMPARE(t.remainingTime(), -1);
         t.setEnabled(true);
         QVERIFY(t.remainingTime() > 900);
-        QTRY_VERIFY_WITH_TIMEOUT(t.remainingTime() < 900, 5000);
+        QVERIFY(QTest::qWaitFor([&] { return t.remainingTime() < 900; }, 5000));
         t.setInterval(2000);
         QVERIFY(t.remainingTime() > 1900);
     }

@@ -261,7 +261,7 @@ private slots:
         f->serial->event = SerialComponent::Receive; // Timer1 reads it once, then stops
         f->serial->incoming = reply('K', 0, 3);
         emit f->serial->commEvent();
-        QTRY_VERIFY_WITH_TIMEOUT(!f->dialogs->messages().isEmpty(), 5000);
+        QVERIFY(QTest::qWaitFor([&] { return !f->dialogs->messages().isEmpty(); }, 5000));
         QVERIFY(!f->timer("Timer1")->isEnabled());
         f->click("Option1");
         f->aimAt(7776);
@@ -271,7 +271,7 @@ private slots:
         QCOMPARE(f->socket->sent, QByteArray(":K00000101C074;"));
         QCOMPARE(f->serial->written, QByteArray(":U;"));
         f->socket->deliver(reply('K', 0, 3) + QByteArray(40000, 'x'));
-        QTRY_VERIFY_WITH_TIMEOUT(!f->timer("Timer5")->isEnabled(), 5000);
+        QVERIFY(QTest::qWaitFor([&] { return !f->timer("Timer5")->isEnabled(); }, 5000));
         QCOMPARE(f->socket->incoming.size(), 0);
         QCOMPARE(f->dialogs->messages(), (QStringList{"Erase flash success!", "Erase flash success!"}));
     }

@@ -161,7 +161,8 @@ private slots:
             if (line == 1)
                 s.onReply(reply('W', 1, 1));
             int sends = 1;
-            while (!s.onReply(reply('W', line + 1, 0)).finished)
+            // Bounded, so that a session that never gives up fails here rather than loops.
+            while (sends <= MaxSends && !s.onReply(reply('W', line + 1, 0)).finished)
                 ++sends;
             QCOMPARE(sends, MaxSends);
             QCOMPARE(s.linesDone(), std::size_t(line));

@@ -205,15 +205,18 @@ private slots:
             f->click("Option1");
             f->aimAt(port);
             f->click("Command32");
-            QTRY_COMPARE_WITH_TIMEOUT(f->lamp(), FrmMain::LampGreen, 5000);
+            if (!QTest::qWaitFor([&] { return f->lamp() == FrmMain::LampGreen; }, 5000))
+                QCOMPARE(f->lamp(), FrmMain::LampGreen);
         }
         for (const QString &step : steps.split(QLatin1Char(' '))) {
             f->click(step.section(QLatin1Char('>'), 0, 0).toLatin1().constData());
             const QString awaited = step.section(QLatin1Char('>'), 1);
             if (awaited == QLatin1String("down")) {
-                QTRY_COMPARE_WITH_TIMEOUT(f->lamp(), FrmMain::LampGrey, 10000);
-                QTRY_COMPARE_WITH_TIMEOUT(
-                    f->enabledLinkControls(), (QStringList{"IP_Addr", "IP_Port", "Command32"}), 5000);
+                if (!QTest::qWaitFor([&] { return f->lamp() == FrmMain::LampGrey; }, 10000))
+                    QCOMPARE(f->lamp(), FrmMain::LampGrey);
+                const QStringList closed{"IP_Addr", "IP_Port", "Command32"};
+                if (!QTest::qWaitFor([&] { return f->enabledLinkControls() == closed; }, 5000))
+                    QCOMPARE(f->enabledLinkControls(), closed);
             } else if (!awaited.isEmpty()) {
                 awaitMessage(awaited, bend ? peer->bootloader() : target->bootloader());
                 if (QTest::currentTestFailed())
@@ -244,9 +247,9 @@ private slots:
         f->click("Option1");
         f->aimAt(port);
         f->click("Command5");
-        QTRY_VERIFY_WITH_TIMEOUT(f->socket->attempts.size() >= 3, 10000);
+        QVERIFY(QTest::qWaitFor([&] { return f->socket->attempts.size() >= 3; }, 10000));
         QVERIFY(target->listen(QHostAddress::LocalHost, port));
-        QTRY_VERIFY_WITH_TIMEOUT(f->dialogs->messages().contains(Message["UpdateMode"]), 10000);
+        QVERIFY(QTest::qWaitFor([&] { return f->dialogs->messages().contains(Message["UpdateMode"]); }, 10000));
         // The first frame on the new connection is a link test.
         QCOMPARE(QString::fromStdString(target->bootloader().frames().front()), QStringLiteral(":U;"));
         QVERIFY(!f->timer("Timer4")->isEnabled());

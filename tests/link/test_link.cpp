@@ -135,10 +135,10 @@ private slots:
         QVERIFY(pty.write(QByteArray(700, 'A')));
         QVERIFY(events.wait(5000));
         QCOMPARE(port.lastEvent(), int(SerialComponent::Receive));
-        QTRY_VERIFY(port.bytesWaiting() >= 512);
+        QVERIFY(QTest::qWaitFor([&] { return port.bytesWaiting() >= 512; }));
         QCOMPARE(port.read(), QByteArray(512, 'A'));
         QByteArray rest;
-        QTRY_VERIFY((rest += port.read()).size() >= 188);
+        QVERIFY(QTest::qWaitFor([&] { return (rest += port.read()).size() >= 188; }));
         QCOMPARE(rest, QByteArray(188, 'A'));
 
         QCOMPARE(port.write(":U;"), std::nullopt);

@@ -247,13 +247,13 @@ private slots:
         QVERIFY2(!why, qPrintable(said(why)));
         test::pgPause();
         station.run();
-        QTRY_VERIFY2_WITH_TIMEOUT(station.slot(0).phase() == Slot::Phase::Held,
-            qPrintable("the slot to wait for the records, not: " + station.slot(0).stateText()), 10000);
+        QVERIFY2(QTest::qWaitFor([&] { return station.slot(0).phase() == Slot::Phase::Held; }, 10000),
+            qPrintable("the slot to wait for the records, not: " + station.slot(0).stateText()));
         QVERIFY(!station.recordsReachable());
         QVERIFY(target.bootloader().acceptedLines().empty());
         test::pgResume();
-        QTRY_VERIFY2_WITH_TIMEOUT(station.unitsPassed() == 1,
-            qPrintable("the unit to pass once the records are back, not: " + station.slot(0).stateText()), 15000);
+        QVERIFY2(QTest::qWaitFor([&] { return station.unitsPassed() == 1; }, 15000),
+            qPrintable("the unit to pass once the records are back, not: " + station.slot(0).stateText()));
         QCOMPARE(receivedSerial(target.bootloader()), std::optional<qint64>(7));
         QVERIFY(station.recordsReachable());
     }
@@ -304,8 +304,8 @@ private slots:
         UnitRecords records;
         QCOMPARE(said(records.open(uri)), "ok");
         std::vector<UnitRecord> rows;
-        QTRY_VERIFY2_WITH_TIMEOUT(!records.list({}, rows) && int(rows.size()) >= pauseAt,
-            qPrintable(QStringLiteral("units started: %1 of %2").arg(rows.size()).arg(pauseAt)), 30000);
+        QVERIFY2(QTest::qWaitFor([&] { return !records.list({}, rows) && int(rows.size()) >= pauseAt; }, 30000),
+            qPrintable(QStringLiteral("units started: %1 of %2").arg(rows.size()).arg(pauseAt)));
         test::pgPause();
         const auto output = [&](int s) { return stations[s]->peek(1 << 20); };
         // Every station that still has a row to write finds the database away.
@@ -315,7 +315,8 @@ private slots:
                     return false;
             return true;
         };
-        QTRY_VERIFY2_WITH_TIMEOUT(allNoticed(), "every station with units to record to find the database away", 30000);
+        QVERIFY2(QTest::qWaitFor([&] { return allNoticed(); }, 30000),
+            "every station with units to record to find the database away");
         test::pgResume();
         int noticed = 0;
         for (int s = 0; s < kStations; ++s) {

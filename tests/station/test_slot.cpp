@@ -80,16 +80,18 @@ private slots:
         QCOMPARE(slot.stateText(), QStringLiteral("waiting for a board"));
         for (int board = 1; board <= 2; ++board) {
             QVERIFY(QFile::link(target->ptyPath(), node));
-            QTRY_VERIFY2_WITH_TIMEOUT(slot.phase() == Slot::Phase::Removing, qPrintable(slot.stateText()), 10000);
+            QVERIFY2(QTest::qWaitFor([&] { return slot.phase() == Slot::Phase::Removing; }, 10000),
+                qPrintable(slot.stateText()));
             QCOMPARE(slot.passed(), board);
             QCOMPARE(slot.stateText(), QStringLiteral("passed, remove board"));
             QCOMPARE(test::acceptedLines(target->bootloader()).size(), qsizetype(lines.size()));
             // Left in place: the link tests go on being answered, and nothing is flashed again.
             const int tests = linkTests(target->bootloader());
-            QTRY_VERIFY_WITH_TIMEOUT(linkTests(target->bootloader()) >= tests + 5, 10000);
+            QVERIFY(QTest::qWaitFor([&] { return linkTests(target->bootloader()) >= tests + 5; }, 10000));
             QCOMPARE(slot.unit().number, board);
             QFile::remove(node);
-            QTRY_COMPARE_WITH_TIMEOUT(slot.stateText(), QStringLiteral("waiting for a board"), 10000);
+            if (!QTest::qWaitFor([&] { return slot.stateText() == QStringLiteral("waiting for a board"); }, 10000))
+                QCOMPARE(slot.stateText(), QStringLiteral("waiting for a board"));
         }
         QCOMPARE(slot.failed(), 0);
     }
@@ -117,12 +119,15 @@ private slots:
             if (!targets[i]->isListening()) {
                 QVERIFY(targets[i]->listen(QHostAddress::LocalHost, ports[i]));
                 ++boards[i];
-                QTRY_VERIFY2_WITH_TIMEOUT(slot.phase() == Slot::Phase::Removing && slot.unit().number == boards[i],
-                    qPrintable(QStringLiteral("%1, board %2: %3").arg(slot.label()).arg(boards[i]).arg(slot.stateText())),
-                    10000);
+                QVERIFY2(QTest::qWaitFor(
+                             [&] { return slot.phase() == Slot::Phase::Removing && slot.unit().number == boards[i]; },
+                             10000),
+                    qPrintable(
+                        QStringLiteral("%1, board %2: %3").arg(slot.label()).arg(boards[i]).arg(slot.stateText())));
             } else {
                 targets[i]->stopListening();
-                QTRY_COMPARE_WITH_TIMEOUT(slot.phase(), Slot::Phase::Waiting, 10000);
+                if (!QTest::qWaitFor([&] { return slot.phase() == Slot::Phase::Waiting; }, 10000))
+                    QCOMPARE(slot.phase(), Slot::Phase::Waiting);
             }
         }
         for (std::size_t i = 0; i < slotList.size(); ++i)
@@ -146,16 +151,19 @@ private slots:
         for (Slot *slot : {&a, &b, &c})
             slot->run();
         for (Slot *slot : {&a, &b, &c})
-            QTRY_VERIFY2_WITH_TIMEOUT(slot->unit().endedAt.isValid(), qPrintable(slot->label() + ": " + slot->stateText()), 10000);
+            QVERIFY2(QTest::qWaitFor([&] { return slot->unit().endedAt.isValid(); }, 10000),
+                qPrintable(slot->label() + ": " + slot->stateText()));
         QCOMPARE(std::tuple(a.failed(), b.failed(), c.passed()), std::tuple(1, 1, 1));
         QCOMPARE(a.unit().phase, QStringLiteral("download"));
         QCOMPARE(a.unit().reason, QStringLiteral("line 3 was rejected 11 times; left flash erased, 2 of 12 lines written"));
         QCOMPARE(a.unit().retries, std::size_t(10));
         QVERIFY2(b.unit().reason.endsWith(QLatin1String("; left flash erased, 4 of 12 lines written")), qPrintable(b.unit().reason));
         // The unplugged position takes the next board.
-        QTRY_COMPARE_WITH_TIMEOUT(b.stateText(), QStringLiteral("waiting for a board"), 10000);
+        if (!QTest::qWaitFor([&] { return b.stateText() == QStringLiteral("waiting for a board"); }, 10000))
+            QCOMPARE(b.stateText(), QStringLiteral("waiting for a board"));
         QVERIFY(dropping->listen(QHostAddress::LocalHost, b.port().section(':', -1).toUShort()));
-        QTRY_COMPARE_WITH_TIMEOUT(b.passed(), 1, 10000);
+        if (!QTest::qWaitFor([&] { return b.passed() == 1; }, 10000))
+            QCOMPARE(b.passed(), 1);
     }
 
     // "Start" flashes a board left in place; stopping mid-download ends the unit as interrupted.
@@ -165,10 +173,12 @@ private slots:
         QVERIFY(target->listen());
         Slot slot(setup(QStringLiteral("B1"), target->port()));
         slot.run();
-        QTRY_COMPARE_WITH_TIMEOUT(slot.passed(), 1, 10000);
+        if (!QTest::qWaitFor([&] { return slot.passed() == 1; }, 10000))
+            QCOMPARE(slot.passed(), 1);
         slot.startNow();
-        QTRY_COMPARE_WITH_TIMEOUT(slot.phase(), Slot::Phase::Flashing, 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(slot.job() && slot.job()->session().linesDone() >= 2, 10000);
+        if (!QTest::qWaitFor([&] { return slot.phase() == Slot::Phase::Flashing; }, 10000))
+            QCOMPARE(slot.phase(), Slot::Phase::Flashing);
+        QVERIFY(QTest::qWaitFor([&] { return slot.job() && slot.job()->session().linesDone() >= 2; }, 10000));
         QSignalSpy ended(&slot, &Slot::unitEnded);
         slot.stop();
         QCOMPARE(ended.size(), 1);

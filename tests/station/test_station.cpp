@@ -96,11 +96,11 @@ private slots:
         const std::optional<QString> why = station.open(recipe(targets), options);
         QVERIFY2(!why, qPrintable(why.value_or(QString())));
         station.run();
-        QTRY_VERIFY2_WITH_TIMEOUT(station.unitsEnded() == 3,
-            qPrintable(QStringLiteral("units ended: %1; %2 / %3 / %4")
-                           .arg(station.unitsEnded())
-                           .arg(station.slot(0).stateText(), station.slot(1).stateText(), station.slot(2).stateText())),
-            10000);
+        QVERIFY2(QTest::qWaitFor([&] { return station.unitsEnded() == 3; }, 10000),
+            qPrintable(
+                QStringLiteral("units ended: %1; %2 / %3 / %4")
+                    .arg(station.unitsEnded())
+                    .arg(station.slot(0).stateText(), station.slot(1).stateText(), station.slot(2).stateText())));
         QCOMPARE(station.unitsPassed(), 1);
 
         UnitRecords records;
