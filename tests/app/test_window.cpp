@@ -202,8 +202,7 @@ private slots:
         f->click("Command32");
         QCOMPARE(f->enabledLinkControls(), NetBusy);
         QVERIFY(server->waitForNewConnection(5000));
-        if (!QTest::qWaitFor([&] { return f->lamp() == FrmMain::LampGreen; }, 5000))
-            QCOMPARE(f->lamp(), FrmMain::LampGreen);
+        MORVEN_WAIT_COMPARE(f->lamp(), FrmMain::LampGreen, 5000);
         QVERIFY(QSignalSpy(f->timer("Timer6"), &FormTimer::tick).wait(5000));
         QCOMPARE(f->lamp(), FrmMain::LampGreen);
         QCOMPARE(f->enabledLinkControls(), NetBusy);
@@ -212,10 +211,8 @@ private slots:
         connect(f->socket, &SocketComponent::closed, &watching,
             [&] { atClose = f->enabledLinkControls() << QString::number(f->lamp(), 16); });
         server->nextPendingConnection()->disconnectFromHost();
-        if (!QTest::qWaitFor([&] { return atClose == NetBusy + QStringList{"808080"}; }, 5000))
-            QCOMPARE(atClose, NetBusy + QStringList{"808080"});
-        if (!QTest::qWaitFor([&] { return f->enabledLinkControls() == NetClosed; }, 5000))
-            QCOMPARE(f->enabledLinkControls(), NetClosed);
+        MORVEN_WAIT_COMPARE(atClose, NetBusy + QStringList{"808080"}, 5000);
+        MORVEN_WAIT_COMPARE(f->enabledLinkControls(), NetClosed, 5000);
         QVERIFY(!f->timer("Timer6")->isEnabled());
         QTcpSocket *peer = connectOverTcp();
         QVERIFY(peer);

@@ -30,9 +30,8 @@ using namespace morven;
 
 namespace {
 
-// The targets here answer at once: a run that finds no bootloader gives up after 5 s, not 30,
-// so that a fault that breaks the link fails each test quickly (a test's own value comes later
-// and wins).
+// The targets here answer at once: a run that finds no bootloader gives up after 5 s, not 30, so
+// that a fault that breaks the link fails each test quickly (a test's own value comes later).
 test::ProcessResult morvenctl(QStringList args, const QStringList &environment = {})
 {
     if (!args.isEmpty() && QStringList{"flash", "ping", "erase"}.contains(args.front()))

@@ -5,6 +5,7 @@
 #include "sim/simconfig.h"
 #include "support/cliprocess.h"
 #include "support/hostilepeer.h"
+#include "support/testmain.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -205,18 +206,14 @@ private slots:
             f->click("Option1");
             f->aimAt(port);
             f->click("Command32");
-            if (!QTest::qWaitFor([&] { return f->lamp() == FrmMain::LampGreen; }, 5000))
-                QCOMPARE(f->lamp(), FrmMain::LampGreen);
+            MORVEN_WAIT_COMPARE(f->lamp(), FrmMain::LampGreen, 5000);
         }
         for (const QString &step : steps.split(QLatin1Char(' '))) {
             f->click(step.section(QLatin1Char('>'), 0, 0).toLatin1().constData());
             const QString awaited = step.section(QLatin1Char('>'), 1);
             if (awaited == QLatin1String("down")) {
-                if (!QTest::qWaitFor([&] { return f->lamp() == FrmMain::LampGrey; }, 10000))
-                    QCOMPARE(f->lamp(), FrmMain::LampGrey);
-                const QStringList closed{"IP_Addr", "IP_Port", "Command32"};
-                if (!QTest::qWaitFor([&] { return f->enabledLinkControls() == closed; }, 5000))
-                    QCOMPARE(f->enabledLinkControls(), closed);
+                MORVEN_WAIT_COMPARE(f->lamp(), FrmMain::LampGrey, 10000);
+                MORVEN_WAIT_COMPARE(f->enabledLinkControls(), (QStringList{"IP_Addr", "IP_Port", "Command32"}), 5000);
             } else if (!awaited.isEmpty()) {
                 awaitMessage(awaited, bend ? peer->bootloader() : target->bootloader());
                 if (QTest::currentTestFailed())

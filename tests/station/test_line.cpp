@@ -2,7 +2,7 @@
 // serial number is ever given twice, and stations that lose the database mid-run lose and double
 // no row. Runs against the run's own throwaway cluster (scripts/pg-cluster).
 #include "station/station.h"
-#include "station/unitrecords.h"
+#include "recordtools.h"
 
 #include "sim/simconfig.h"
 #include "sim/simtarget.h"
@@ -15,11 +15,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QTemporaryDir>
-#include <QUrlQuery>
 #include <QTest>
 
 #include <map>
@@ -32,42 +28,6 @@ using namespace morven::station;
 Q_DECLARE_METATYPE(morven::station::SerialRequest)
 
 namespace {
-
-QString said(const std::optional<QString> &why)
-{
-    return why.value_or("ok");
-}
-
-UnitRecord lineUnit(const QString &id, const QString &station)
-{
-    UnitRecord r;
-    r.unitId = id;
-    r.slot = "A1";
-    r.port = "tcp:127.0.0.1:7001";
-    r.station = station;
-    r.recipe = "rev C";
-    r.startedAt = QDateTime::currentDateTimeUtc();
-    return r;
-}
-
-// SQL through a connection of the test's own, for what the records would never write.
-void serverSql(const QString &uri, const QStringList &statements)
-{
-    {
-        const QUrl url(uri);
-        QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", "raw");
-        db.setDatabaseName(url.path().mid(1));
-        db.setUserName(url.userName());
-        db.setHostName(QUrlQuery(url).queryItemValue("host"));
-        if (!db.open())
-            qFatal("cannot open %s: %s", qPrintable(uri), qPrintable(db.lastError().text()));
-        QSqlQuery q(db);
-        for (const QString &s : statements)
-            if (!q.exec(s))
-                qFatal("%s: %s", qPrintable(s), qPrintable(q.lastError().text()));
-    }
-    QSqlDatabase::removeDatabase("raw");
-}
 
 SerialRequest seriesOf(const QString &name, qint64 first = 1000, qint64 address = 0x40, const QString &format = "u32le")
 {
@@ -124,11 +84,11 @@ private slots:
         const QString uri = test::pgDatabase(QStringLiteral("refuse%1").arg(QTest::currentDataTag()[0] == 'a'));
         if (setup.front().startsWith("UPDATE")) {
             UnitRecords ours;
-            QCOMPARE(said(ours.open(uri)), "ok");
+            QCOMPARE(test::said(ours.open(uri)), "ok");
         }
-        serverSql(uri, setup);
+        test::rawSql(uri, setup);
         UnitRecords records;
-        const QString why = said(records.open(uri));
+        const QString why = test::said(records.open(uri));
         QVERIFY2(why.contains(expected), qPrintable(why));
     }
 
@@ -137,13 +97,13 @@ private slots:
     void queuedRowSentAgain()
     {
         UnitRecords records;
-        QCOMPARE(said(records.open(test::pgDatabase("again"))), "ok");
-        const UnitRecord r = lineUnit("u1", "st");
-        QCOMPARE(said(records.startUnit(r)), "ok");
-        QCOMPARE(said(records.startUnit(r, true)), "ok");
+        QCOMPARE(test::said(records.open(test::pgDatabase("again"))), "ok");
+        const UnitRecord r = test::unit("u1", "st");
+        QCOMPARE(test::said(records.startUnit(r)), "ok");
+        QCOMPARE(test::said(records.startUnit(r, true)), "ok");
         QVERIFY(records.startUnit(r).has_value());
         std::vector<UnitRecord> rows;
-        QCOMPARE(said(records.list({}, rows)), "ok");
+        QCOMPARE(test::said(records.list({}, rows)), "ok");
         QCOMPARE(rows.size(), std::size_t(1));
     }
 
@@ -171,7 +131,7 @@ private slots:
                     return;
                 }
                 for (int i = 0; i < kEach && errors[t].isEmpty(); ++i) {
-                    UnitRecord r = lineUnit(QStringLiteral("%1-%2").arg(t).arg(i), QStringLiteral("st%1").arg(t));
+                    UnitRecord r = test::unit(QStringLiteral("%1-%2").arg(t).arg(i), QStringLiteral("st%1").arg(t));
                     if (auto why = records.startUnitWithSerial(r, seriesOf("line")))
                         errors[t] = *why;
                     else
@@ -209,11 +169,11 @@ private slots:
         QFETCH(QString, expected);
         static UnitRecords records;
         static const auto opened = records.open(test::pgDatabase("series"));
-        QCOMPARE(said(opened), "ok");
+        QCOMPARE(test::said(opened), "ok");
         static int n = 0;
-        UnitRecord r = lineUnit(QString::number(++n), "st");
+        UnitRecord r = test::unit(QString::number(++n), "st");
         // A station checks when it opens, naming the setting; a unit is refused all the same.
-        const QString checked = said(records.checkSeries(request));
+        const QString checked = test::said(records.checkSeries(request));
         const std::optional<QString> why = records.startUnitWithSerial(r, request);
         if (expected.front().isDigit()) {
             QCOMPARE(checked, "ok");
@@ -244,7 +204,7 @@ private slots:
         options.queue = dir.filePath("held-queue.sqlite");
         const auto why = station.open(
             test::writeFile(dir.filePath("held.json"), QJsonDocument(recipe).toJson()), options);
-        QVERIFY2(!why, qPrintable(said(why)));
+        QVERIFY2(!why, qPrintable(test::said(why)));
         test::pgPause();
         station.run();
         QVERIFY2(QTest::qWaitFor([&] { return station.slot(0).phase() == Slot::Phase::Held; }, 10000),
@@ -302,7 +262,7 @@ private slots:
                     "--station", QStringLiteral("st%1").arg(s), "--units", QString::number(kSlots), "--json"});
         }
         UnitRecords records;
-        QCOMPARE(said(records.open(uri)), "ok");
+        QCOMPARE(test::said(records.open(uri)), "ok");
         std::vector<UnitRecord> rows;
         QVERIFY2(QTest::qWaitFor([&] { return !records.list({}, rows) && int(rows.size()) >= pauseAt; }, 30000),
             qPrintable(QStringLiteral("units started: %1 of %2").arg(rows.size()).arg(pauseAt)));
@@ -329,8 +289,8 @@ private slots:
         }
         QVERIFY2(noticed > 0, "a station to find the database away");
 
-        QCOMPARE(said(records.reopen()), "ok");
-        QCOMPARE(said(records.list({}, rows)), "ok");
+        QCOMPARE(test::said(records.reopen()), "ok");
+        QCOMPARE(test::said(records.list({}, rows)), "ok");
         QCOMPARE(int(rows.size()), kStations * kSlots);
         std::set<QString> ids;
         std::set<qint64> numbers;

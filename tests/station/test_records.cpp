@@ -1,12 +1,9 @@
 // The unit records: what goes in comes back, a killed station's units become "interrupted",
 // files that are not ours stay untouched, and stations sharing a file lose no row.
-#include "station/unitrecords.h"
+#include "recordtools.h"
 #include "support/testmain.h"
 
 #include <QFile>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -14,29 +11,9 @@
 #include <thread>
 
 using namespace morven::station;
+using namespace morven::test;
 
 namespace {
-
-QDateTime at(const char *iso)
-{
-    return QDateTime::fromString(QString::fromLatin1(iso), Qt::ISODateWithMs);
-}
-
-UnitRecord unit(const QString &id, const QString &station, const char *started, const QString &recipe = "rev C")
-{
-    UnitRecord r;
-    r.unitId = id;
-    r.slot = "A1";
-    r.port = "tcp:127.0.0.1:7001";
-    r.station = station;
-    r.operatorName = "Zoë";
-    r.recipe = recipe;
-    r.firmware = "controller-3.2.hex";
-    r.sha256 = QString(64, QLatin1Char('a'));
-    r.toolVersion = "1.16";
-    r.startedAt = at(started);
-    return r;
-}
 
 UnitRecord ended(UnitRecord r, UnitResult result, const char *when)
 {
@@ -68,28 +45,6 @@ QString ids(const std::vector<UnitRecord> &rows)
     return text;
 }
 
-// SQL on a file through a connection of the test's own, for databases the records did not make.
-void rawSql(const QString &path, const QStringList &statements)
-{
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "raw");
-        db.setDatabaseName(path);
-        if (!db.open())
-            qFatal("cannot open %s", qPrintable(path));
-        QSqlQuery q(db);
-        for (const QString &s : statements)
-            if (!q.exec(s))
-                qFatal("%s: %s", qPrintable(s), qPrintable(q.lastError().text()));
-    }
-    QSqlDatabase::removeDatabase("raw");
-}
-
-// The reason, or "ok", so that a failed comparison shows it.
-QString ok(const std::optional<QString> &why)
-{
-    return why.value_or("ok");
-}
-
 QByteArray contents(const QString &path)
 {
     QFile file(path);
@@ -116,15 +71,15 @@ private slots:
         QVERIFY(dir.isValid());
         // The units the filters pick from, started out of order; c and d in the same millisecond.
         UnitRecords records;
-        QCOMPARE(ok(records.open(dir.filePath("filters.sqlite"))), "ok");
+        QCOMPARE(said(records.open(dir.filePath("filters.sqlite"))), "ok");
         const UnitRecord units[]
             = {unit("d", "s2", "2024-05-02T00:00:00.000Z", "r1"), unit("b", "s1", "2024-05-01T12:00:00.500Z", "r2"),
                 unit("a", "s1", "2024-05-01T08:00:00.000Z", "r1"), unit("c", "s2", "2024-05-02T00:00:00.000Z", "r1")};
         for (const UnitRecord &r : units)
-            QCOMPARE(ok(records.startUnit(r)), "ok");
-        QCOMPARE(ok(records.endUnit(ended(units[1], UnitResult::Failed, "2024-05-01T12:00:01Z"))), "ok");
-        QCOMPARE(ok(records.endUnit(ended(units[2], UnitResult::Passed, "2024-05-01T08:00:01Z"))), "ok");
-        QCOMPARE(ok(records.endUnit(ended(units[3], UnitResult::Passed, "2024-05-02T00:00:01Z"))), "ok");
+            QCOMPARE(said(records.startUnit(r)), "ok");
+        QCOMPARE(said(records.endUnit(ended(units[1], UnitResult::Failed, "2024-05-01T12:00:01Z"))), "ok");
+        QCOMPARE(said(records.endUnit(ended(units[2], UnitResult::Passed, "2024-05-01T08:00:01Z"))), "ok");
+        QCOMPARE(said(records.endUnit(ended(units[3], UnitResult::Passed, "2024-05-02T00:00:01Z"))), "ok");
     }
 
     void rowsRoundTrip()
@@ -138,15 +93,15 @@ private slots:
         const UnitRecord running = unit("u3", "bench-1", "2024-05-01T08:00:00.002Z");
         {
             UnitRecords records;
-            QCOMPARE(ok(records.open(path)), "ok");
+            QCOMPARE(said(records.open(path)), "ok");
             for (const UnitRecord *r : {&std::as_const(passed), &failed, &running}) {
                 UnitRecord first = *r;
                 first.result = UnitResult::Running;
                 first.endedAt = {};
-                QCOMPARE(ok(records.startUnit(first)), "ok");
+                QCOMPARE(said(records.startUnit(first)), "ok");
             }
-            QCOMPARE(ok(records.endUnit(passed)), "ok");
-            QCOMPARE(ok(records.endUnit(failed)), "ok");
+            QCOMPARE(said(records.endUnit(passed)), "ok");
+            QCOMPARE(said(records.endUnit(failed)), "ok");
             // A unit id is never given twice, and only a started unit can end.
             QVERIFY(records.startUnit(passed).value_or("").contains("u1"));
             QVERIFY(records
@@ -157,9 +112,9 @@ private slots:
             QVERIFY(records.endUnit(running).has_value());
         }
         UnitRecords again;
-        QCOMPARE(ok(again.open(path)), "ok");
+        QCOMPARE(said(again.open(path)), "ok");
         std::vector<UnitRecord> rows;
-        QCOMPARE(ok(again.list({}, rows)), "ok");
+        QCOMPARE(said(again.list({}, rows)), "ok");
         QCOMPARE(rows.size(), 3u);
         QCOMPARE(fields(rows[0]), fields(failed)); // 08:00:00.000 UTC
         QCOMPARE(fields(rows[1]), fields(passed));
@@ -168,11 +123,11 @@ private slots:
 
         // The next start of a killed station: its rows still running become interrupted, only those.
         int count = -1;
-        QCOMPARE(ok(again.markInterrupted("bench-2", &count)), "ok");
+        QCOMPARE(said(again.markInterrupted("bench-2", &count)), "ok");
         QCOMPARE(count, 0);
-        QCOMPARE(ok(again.markInterrupted("bench-1", &count)), "ok");
+        QCOMPARE(said(again.markInterrupted("bench-1", &count)), "ok");
         QCOMPARE(count, 1);
-        QCOMPARE(ok(again.list({}, rows)), "ok");
+        QCOMPARE(said(again.list({}, rows)), "ok");
         QCOMPARE(resultName(rows[0].result) + resultName(rows[1].result) + resultName(rows[2].result),
             "failedpassedinterrupted");
         QVERIFY(rows[2].reason.contains("stopped"));
@@ -217,12 +172,12 @@ private slots:
         } else if (kind == "newer" || kind == "damaged") {
             {
                 UnitRecords ours;
-                QCOMPARE(ok(ours.open(path)), "ok");
+                QCOMPARE(said(ours.open(path)), "ok");
                 // Enough rows for a few pages, so that one of them can be overwritten.
                 for (int i = 0; kind == "damaged" && i < 24; ++i) {
                     UnitRecord r = unit(QString::number(i), "bench", "2024-05-01T08:00:00Z");
                     r.reason = QString(1000, 'x');
-                    QCOMPARE(ok(ours.startUnit(r)), "ok");
+                    QCOMPARE(said(ours.startUnit(r)), "ok");
                 }
             }
             if (kind == "newer") {
@@ -266,13 +221,13 @@ private slots:
                 "INSERT INTO morven_units VALUES ('old', 'A1', 'p', 'bench', '', 'rev B', 'fw', 'aa', '1.0', "
                 "'2024-01-01T00:00:00.000Z', NULL, 'passed', 'done', '', 3, 3, 0, 1.5, 17)"});
         UnitRecords records;
-        QCOMPARE(ok(records.open(path)), "ok");
+        QCOMPARE(said(records.open(path)), "ok");
         std::vector<UnitRecord> rows;
-        QCOMPARE(ok(records.list({}, rows)), "ok");
+        QCOMPARE(said(records.list({}, rows)), "ok");
         QCOMPARE(rows.size(), std::size_t(1));
         QCOMPARE(rows[0].serial, std::optional<qint64>(17));
         UnitRecord r = unit("new", "bench", "2024-05-01T08:00:00Z");
-        QCOMPARE(ok(records.startUnitWithSerial(r, SerialRequest{"rev C", 0x40, "u32le", 5, 100})), "ok");
+        QCOMPARE(said(records.startUnitWithSerial(r, SerialRequest{"rev C", 0x40, "u32le", 5, 100})), "ok");
         QCOMPARE(r.serial, std::optional<qint64>(5));
     }
 
@@ -303,9 +258,9 @@ private slots:
         for (const QStringList &f : failures)
             QVERIFY2(f.isEmpty(), qPrintable(f.join('\n')));
         UnitRecords records;
-        QCOMPARE(ok(records.open(path)), "ok");
+        QCOMPARE(said(records.open(path)), "ok");
         std::vector<UnitRecord> rows;
-        QCOMPARE(ok(records.list({}, rows)), "ok");
+        QCOMPARE(said(records.list({}, rows)), "ok");
         std::set<QString> unique;
         for (const UnitRecord &r : rows)
             if (r.result == UnitResult::Passed)
@@ -348,7 +303,7 @@ private slots:
         QFETCH(int, result);
         QFETCH(QString, expected);
         UnitRecords records;
-        QCOMPARE(ok(records.open(dir.filePath("filters.sqlite"))), "ok");
+        QCOMPARE(said(records.open(dir.filePath("filters.sqlite"))), "ok");
         std::vector<UnitRecord> rows;
         UnitRecords::Filter filter;
         if (since.isValid())
@@ -357,7 +312,7 @@ private slots:
         filter.recipe = recipe;
         if (result >= 0)
             filter.result = UnitResult(result);
-        QCOMPARE(ok(records.list(filter, rows)), "ok");
+        QCOMPARE(said(records.list(filter, rows)), "ok");
         QCOMPARE(ids(rows), expected);
     }
 };

@@ -90,8 +90,7 @@ private slots:
             QVERIFY(QTest::qWaitFor([&] { return linkTests(target->bootloader()) >= tests + 5; }, 10000));
             QCOMPARE(slot.unit().number, board);
             QFile::remove(node);
-            if (!QTest::qWaitFor([&] { return slot.stateText() == QStringLiteral("waiting for a board"); }, 10000))
-                QCOMPARE(slot.stateText(), QStringLiteral("waiting for a board"));
+            MORVEN_WAIT_COMPARE(slot.stateText(), QStringLiteral("waiting for a board"), 10000);
         }
         QCOMPARE(slot.failed(), 0);
     }
@@ -119,15 +118,12 @@ private slots:
             if (!targets[i]->isListening()) {
                 QVERIFY(targets[i]->listen(QHostAddress::LocalHost, ports[i]));
                 ++boards[i];
-                QVERIFY2(QTest::qWaitFor(
-                             [&] { return slot.phase() == Slot::Phase::Removing && slot.unit().number == boards[i]; },
-                             10000),
-                    qPrintable(
-                        QStringLiteral("%1, board %2: %3").arg(slot.label()).arg(boards[i]).arg(slot.stateText())));
+                const auto flashed
+                    = [&] { return slot.phase() == Slot::Phase::Removing && slot.unit().number == boards[i]; };
+                QVERIFY2(QTest::qWaitFor(flashed, 10000), qPrintable(slot.label() + ": " + slot.stateText()));
             } else {
                 targets[i]->stopListening();
-                if (!QTest::qWaitFor([&] { return slot.phase() == Slot::Phase::Waiting; }, 10000))
-                    QCOMPARE(slot.phase(), Slot::Phase::Waiting);
+                MORVEN_WAIT_COMPARE(slot.phase(), Slot::Phase::Waiting, 10000);
             }
         }
         for (std::size_t i = 0; i < slotList.size(); ++i)
@@ -159,11 +155,9 @@ private slots:
         QCOMPARE(a.unit().retries, std::size_t(10));
         QVERIFY2(b.unit().reason.endsWith(QLatin1String("; left flash erased, 4 of 12 lines written")), qPrintable(b.unit().reason));
         // The unplugged position takes the next board.
-        if (!QTest::qWaitFor([&] { return b.stateText() == QStringLiteral("waiting for a board"); }, 10000))
-            QCOMPARE(b.stateText(), QStringLiteral("waiting for a board"));
+        MORVEN_WAIT_COMPARE(b.stateText(), QStringLiteral("waiting for a board"), 10000);
         QVERIFY(dropping->listen(QHostAddress::LocalHost, b.port().section(':', -1).toUShort()));
-        if (!QTest::qWaitFor([&] { return b.passed() == 1; }, 10000))
-            QCOMPARE(b.passed(), 1);
+        MORVEN_WAIT_COMPARE(b.passed(), 1, 10000);
     }
 
     // "Start" flashes a board left in place; stopping mid-download ends the unit as interrupted.
@@ -173,11 +167,9 @@ private slots:
         QVERIFY(target->listen());
         Slot slot(setup(QStringLiteral("B1"), target->port()));
         slot.run();
-        if (!QTest::qWaitFor([&] { return slot.passed() == 1; }, 10000))
-            QCOMPARE(slot.passed(), 1);
+        MORVEN_WAIT_COMPARE(slot.passed(), 1, 10000);
         slot.startNow();
-        if (!QTest::qWaitFor([&] { return slot.phase() == Slot::Phase::Flashing; }, 10000))
-            QCOMPARE(slot.phase(), Slot::Phase::Flashing);
+        MORVEN_WAIT_COMPARE(slot.phase(), Slot::Phase::Flashing, 10000);
         QVERIFY(QTest::qWaitFor([&] { return slot.job() && slot.job()->session().linesDone() >= 2; }, 10000));
         QSignalSpy ended(&slot, &Slot::unitEnded);
         slot.stop();

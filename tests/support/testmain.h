@@ -11,6 +11,14 @@
 #include <cstdio>
 #include <vector>
 
+// QTRY_COMPARE_WITH_TIMEOUT, except that a wait that fails fails at once: QTRY_* waits twice as
+// long again to say whether more time would have helped.
+#define MORVEN_WAIT_COMPARE(actual, expected, ms)                                                                      \
+    do {                                                                                                               \
+        if (!QTest::qWaitFor([&] { return (actual) == (expected); }, ms))                                              \
+            QCOMPARE(actual, expected);                                                                                \
+    } while (false)
+
 namespace morven::test {
 
 // A class's QtTest run on an argument list whose first entry is the program and last a null.
