@@ -400,6 +400,8 @@ private slots:
         const test::ProcessResult r = morvenctl(QStringList{"flash", downloadFile(4), "--tcp", at} + extra);
         QCOMPARE(r.code, code);
         QVERIFY2(r.err.contains("error " + at.toLatin1()), r.err.constData());
+        if (sim.startsWith("--drop-after")) // the link's own reason, not a time-out
+            QVERIFY2(r.err.contains("the connection was closed"), r.err.constData());
         if (code == 6) {
             // The target and morvenctl count lines alike.
             QVERIFY2(r.err.contains("line 2 was rejected 11 times; left flash erased, 1 of 4 lines written"),

@@ -118,9 +118,8 @@ private slots:
             if (!targets[i]->isListening()) {
                 QVERIFY(targets[i]->listen(QHostAddress::LocalHost, ports[i]));
                 ++boards[i];
-                const auto flashed
-                    = [&] { return slot.phase() == Slot::Phase::Removing && slot.unit().number == boards[i]; };
-                QVERIFY2(QTest::qWaitFor(flashed, 10000), qPrintable(slot.label() + ": " + slot.stateText()));
+                auto done = [&] { return slot.phase() == Slot::Phase::Removing && slot.unit().number == boards[i]; };
+                QVERIFY2(QTest::qWaitFor(done, 10000), qPrintable(slot.label() + ": " + slot.stateText()));
             } else {
                 targets[i]->stopListening();
                 MORVEN_WAIT_COMPARE(slot.phase(), Slot::Phase::Waiting, 10000);
