@@ -30,8 +30,7 @@ using namespace morven;
 
 namespace {
 
-// The targets here answer at once: a run that finds no bootloader gives up after 5 s, not 30, so
-// that a fault that breaks the link fails each test quickly (a test's own value comes later).
+// Targets here answer at once: no bootloader within 5 s, not 30, is a failure (a test's own value wins).
 test::ProcessResult morvenctl(QStringList args, const QStringList &environment = {})
 {
     if (!args.isEmpty() && QStringList{"flash", "ping", "erase"}.contains(args.front()))
